@@ -1,0 +1,19 @@
+#pragma once
+
+// Where Calmcove keeps its data and finds its resources on this machine.
+
+#include <QString>
+
+namespace calmcove::AppPaths {
+
+// $XDG_DATA_HOME/Calmcove (default ~/.local/share/Calmcove). Not created here.
+QString dataDirectory();
+
+// The read-only resources: share/calmcove beside the executable's bin/ directory, which
+// holds in the build tree and in an installed tree alike.
+QString resourceDirectory();
+
+// resourceDirectory() + "/" + relativePath; the file need not exist.
+QString resourcePath(const QString& relativePath);
+
+} // namespace calmcove::AppPaths
