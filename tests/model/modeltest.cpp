@@ -1,6 +1,7 @@
 // The value records: raw values, order and the equality the player relies on.
 
 #include "model/calmtrack.h"
+#include "model/pathcomponent.h"
 
 #include <gtest/gtest.h>
 
@@ -83,6 +84,21 @@ TEST(CalmAlbumTest, ArtworkComparesByCaseAndPayload)
               AlbumArtwork{FileArtwork{QStringLiteral("a")}});
     EXPECT_NE(AlbumArtwork{FileArtwork{QStringLiteral("/a")}},
               AlbumArtwork{FileArtwork{QStringLiteral("/b")}});
+}
+
+TEST(PathComponentTest, OnlyPlainSingleNamesPass)
+{
+    for (const char* safe : {"1.2.0", "cover.png", "Track 01.m4a", "A-B_c", "Ünïcode name"})
+        EXPECT_TRUE(isSafePathComponent(QString::fromUtf8(safe))) << safe;
+    const QString unsafe[] = {
+        QString(), QStringLiteral("   "), QStringLiteral(" a"), QStringLiteral("a\n"),
+        QStringLiteral("a "), QStringLiteral("\u00a0a"),
+        QStringLiteral("."), QStringLiteral(".."), QStringLiteral(".hidden"), QStringLiteral("a/b"),
+        QStringLiteral("a\\b"), QStringLiteral("c:d"), QString::fromUtf8("a\0b", 3),
+        QStringLiteral("tab\there"), QString(QChar(0x7f)), QStringLiteral("a") + QChar(0x1f),
+    };
+    for (const QString& value : unsafe)
+        EXPECT_FALSE(isSafePathComponent(value)) << value.toStdString();
 }
 
 } // namespace

@@ -1,0 +1,373 @@
+#include "albumstore.h"
+
+#include "albumindex.h"
+#include "model/pathcomponent.h"
+#include "model/tracklibrary.h"
+#include "platform/apppaths.h"
+#include "platform/userdefaults.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QUuid>
+
+namespace calmcove {
+
+namespace {
+
+const QString untitled = QStringLiteral("Untitled");
+
+QString trimmedOr(const QString& text, const QString& fallback)
+{
+    const QString trimmed = text.trimmed();
+    return trimmed.isEmpty() ? fallback : trimmed;
+}
+
+CalmTrack trackFromRecord(const ImportedTrackRecord& record, const QString& albumID,
+                          const QString& folder)
+{
+    return CalmTrack{
+        .id = record.id,
+        .albumID = albumID,
+        .title = record.title,
+        .artist = record.artist,
+        .duration = record.duration,
+        .moods = everyMood(),
+        .kind = CalmKind::all,
+        .source = FileAudio{folder + QLatin1Char('/') + record.fileName},
+    };
+}
+
+ImportedAlbumRecord recordFromAlbum(const CalmAlbum& album)
+{
+    ImportedAlbumRecord record{album.id, album.name, std::nullopt, {}};
+    if (const auto* artwork = std::get_if<FileArtwork>(&album.artwork))
+        record.artworkFileName = QFileInfo(artwork->path).fileName();
+    for (const CalmTrack& track : album.tracks) {
+        const auto* file = std::get_if<FileAudio>(&track.source);
+        if (!file)
+            continue;
+        record.tracks.append(ImportedTrackRecord{track.id, track.title, track.artist,
+                                                 track.duration, QFileInfo(file->path).fileName()});
+    }
+    return record;
+}
+
+} // namespace
+
+QString AlbumStore::defaultRootDirectory()
+{
+    return AppPaths::dataDirectory() + QStringLiteral("/Imported Albums");
+}
+
+AlbumStore::AlbumStore(UserDefaults& defaults, const QString& rootDirectory, QObject* parent)
+    : QObject(parent)
+    , m_defaults(defaults)
+    , m_root(rootDirectory)
+    , m_selectedAlbumID(defaults.string(selectedAlbumIDKey).value_or(builtInAlbumID))
+    , m_builtInAlbum(TrackLibrary::builtInAlbum())
+{
+    load();
+    selectDefaultAlbumIfSelectionIsGone();
+}
+
+void AlbumStore::setSelectedAlbumID(const QString& id)
+{
+    m_defaults.setValue(selectedAlbumIDKey, id);
+    if (m_selectedAlbumID == id)
+        return;
+    m_selectedAlbumID = id;
+    Q_EMIT selectedAlbumIDChanged();
+}
+
+QList<CalmAlbum> AlbumStore::albums() const
+{
+    QList<CalmAlbum> result;
+    result.reserve(m_importedAlbums.size() + 1);
+    result.append(m_builtInAlbum);
+    result.append(m_importedAlbums);
+    return result;
+}
+
+CalmAlbum AlbumStore::selectedAlbum() const
+{
+    if (m_selectedAlbumID == m_builtInAlbum.id)
+        return m_builtInAlbum;
+    for (const CalmAlbum& album : m_importedAlbums) {
+        if (album.id == m_selectedAlbumID)
+            return album;
+    }
+    return m_builtInAlbum;
+}
+
+std::optional<CalmAlbum> AlbumStore::createAlbum(const QString& name,
+                                                 const std::optional<QString>& artworkPath)
+{
+    clearMessages();
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString folder = albumFolder(id);
+    QDir().mkpath(folder);
+
+    CalmAlbum album{
+        .id = id,
+        .name = trimmedOr(name, untitled + QStringLiteral(" Album")),
+        .tracks = {},
+        .artwork = NoArtwork{},
+        .isBuiltIn = false,
+    };
+    if (artworkPath) {
+        if (const auto stored = copyArtworkFile(*artworkPath, folder))
+            album.artwork = FileArtwork{*stored};
+    }
+
+    QList<CalmAlbum> albums = m_importedAlbums;
+    albums.append(album);
+    setImportedAlbums(std::move(albums));
+    setSelectedAlbumID(id);
+    setStatusMessage(QStringLiteral("Created %1.").arg(album.name));
+    save();
+    return album;
+}
+
+void AlbumStore::renameAlbum(const QString& id, const QString& name)
+{
+    if (!findImportedAlbum(id))
+        return;
+    QList<CalmAlbum> albums = m_importedAlbums;
+    for (CalmAlbum& album : albums) {
+        if (album.id == id)
+            album.name = trimmedOr(name, untitled + QStringLiteral(" Album"));
+    }
+    setImportedAlbums(std::move(albums));
+    save();
+}
+
+void AlbumStore::deleteAlbum(const QString& id)
+{
+    if (!findImportedAlbum(id))
+        return;
+    QList<CalmAlbum> albums = m_importedAlbums;
+    albums.removeIf([&id](const CalmAlbum& album) { return album.id == id; });
+    setImportedAlbums(std::move(albums));
+    QDir(albumFolder(id)).removeRecursively();
+    if (m_selectedAlbumID == id)
+        setSelectedAlbumID(builtInAlbumID);
+    save();
+}
+
+void AlbumStore::renameTrack(const QString& trackID, const QString& albumID, const QString& title)
+{
+    const CalmAlbum* album = findImportedAlbum(albumID);
+    if (!album || std::none_of(album->tracks.cbegin(), album->tracks.cend(),
+                               [&](const CalmTrack& track) { return track.id == trackID; }))
+        return;
+    QList<CalmAlbum> albums = m_importedAlbums;
+    for (CalmAlbum& candidate : albums) {
+        if (candidate.id != albumID)
+            continue;
+        for (CalmTrack& track : candidate.tracks) {
+            if (track.id == trackID)
+                track.title = trimmedOr(title, untitled + QStringLiteral(" Track"));
+        }
+    }
+    setImportedAlbums(std::move(albums));
+    save();
+}
+
+void AlbumStore::deleteTracks(const QSet<QString>& trackIDs, const QString& albumID)
+{
+    const CalmAlbum* album = findImportedAlbum(albumID);
+    if (!album)
+        return;
+    const auto matches = [&trackIDs](const CalmTrack& track) { return trackIDs.contains(track.id); };
+    const auto removed = std::count_if(album->tracks.cbegin(), album->tracks.cend(), matches);
+    if (removed == 0)
+        return;
+
+    for (const CalmTrack& track : album->tracks) {
+        if (const auto* file = std::get_if<FileAudio>(&track.source); file && matches(track))
+            QFile::remove(file->path);
+    }
+    QList<CalmAlbum> albums = m_importedAlbums;
+    for (CalmAlbum& candidate : albums) {
+        if (candidate.id == albumID)
+            candidate.tracks.removeIf(matches);
+    }
+    setImportedAlbums(std::move(albums));
+    setStatusMessage(removed == 1 ? QStringLiteral("Deleted 1 track.")
+                                  : QStringLiteral("Deleted %1 tracks.").arg(removed));
+    save();
+}
+
+void AlbumStore::updateBuiltInTracks(const QList<CalmTrack>& tracks)
+{
+    const QList<CalmTrack>& replacement = tracks.isEmpty() ? TrackLibrary::tracks() : tracks;
+    if (m_builtInAlbum.tracks != replacement) {
+        m_builtInAlbum.tracks = replacement;
+        Q_EMIT builtInAlbumChanged();
+    }
+    selectDefaultAlbumIfSelectionIsGone();
+}
+
+QString AlbumStore::albumFolder(const QString& albumID) const
+{
+    return m_root + QLatin1Char('/') + albumID;
+}
+
+CalmAlbum* AlbumStore::findImportedAlbum(const QString& id)
+{
+    for (CalmAlbum& album : m_importedAlbums) {
+        if (album.id == id)
+            return &album;
+    }
+    return nullptr;
+}
+
+void AlbumStore::load()
+{
+    QFile file(m_root + QLatin1Char('/') + manifestFileName);
+    if (!file.exists()) {
+        setImportedAlbums({});
+        return;
+    }
+    std::optional<QList<ImportedAlbumRecord>> records;
+    if (file.open(QIODevice::ReadOnly))
+        records = decodeAlbumIndex(file.readAll());
+    if (!records) {
+        // Every album record is still in that file: it must not be overwritten unseen.
+        m_indexIsUnreadable = true;
+        setImportedAlbums({});
+        return;
+    }
+
+    QList<CalmAlbum> albums;
+    for (const ImportedAlbumRecord& record : *records) {
+        // Ids and file names become paths the store deletes later: only plain names pass.
+        if (!isSafePathComponent(record.id) ||
+            (record.artworkFileName && !isSafePathComponent(*record.artworkFileName)))
+            continue;
+        const QString folder = albumFolder(record.id);
+        CalmAlbum album{
+            .id = record.id,
+            .name = record.name,
+            .tracks = {},
+            .artwork = NoArtwork{},
+            .isBuiltIn = false,
+        };
+        if (record.artworkFileName)
+            album.artwork = FileArtwork{folder + QLatin1Char('/') + *record.artworkFileName};
+        for (const ImportedTrackRecord& track : record.tracks) {
+            if (!isSafePathComponent(track.fileName) ||
+                !QFileInfo::exists(folder + QLatin1Char('/') + track.fileName))
+                continue;
+            album.tracks.append(trackFromRecord(track, record.id, folder));
+        }
+        albums.append(std::move(album));
+    }
+    setImportedAlbums(std::move(albums));
+}
+
+bool AlbumStore::keepUnreadableIndex()
+{
+    const QString indexPath = m_root + QLatin1Char('/') + manifestFileName;
+    const QString keptName =
+        manifestFileName + QStringLiteral(".unreadable-") +
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    QString keptPath = m_root + QLatin1Char('/') + keptName;
+    for (int suffix = 2; QFileInfo::exists(keptPath); ++suffix)
+        keptPath = m_root + QLatin1Char('/') + keptName + QLatin1Char('-') + QString::number(suffix);
+
+    if (QFileInfo::exists(indexPath) && !QFile::rename(indexPath, keptPath)) {
+        setErrorMessage(QStringLiteral("Could not save albums: albums.json could not be read and "
+                                       "could not be set aside, so it was left unchanged."));
+        return false;
+    }
+    m_indexIsUnreadable = false;
+    setErrorMessage(QStringLiteral("albums.json could not be read; it was kept as %1.")
+                        .arg(QFileInfo(keptPath).fileName()));
+    return true;
+}
+
+void AlbumStore::save()
+{
+    QDir().mkpath(m_root);
+    if (m_indexIsUnreadable && !keepUnreadableIndex())
+        return;
+
+    QList<ImportedAlbumRecord> records;
+    records.reserve(m_importedAlbums.size());
+    for (const CalmAlbum& album : m_importedAlbums)
+        records.append(recordFromAlbum(album));
+    const std::optional<QByteArray> json = encodeAlbumIndex(records);
+    if (!json) {
+        setErrorMessage(QStringLiteral(
+            "Could not save albums: a track duration is not a number JSON can hold."));
+        return;
+    }
+
+    QSaveFile file(m_root + QLatin1Char('/') + manifestFileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(*json) != json->size() || !file.commit())
+        setErrorMessage(QStringLiteral("Could not save albums: ") + file.errorString());
+}
+
+std::optional<QString> AlbumStore::copyArtworkFile(const QString& sourcePath,
+                                                   const QString& albumFolder)
+{
+    const QString extension = QFileInfo(sourcePath).suffix().toLower();
+    if (!supportedArtworkExtensions.contains(extension))
+        return std::nullopt;
+    const QString target = albumFolder + QStringLiteral("/cover.") + extension;
+    QFile existing(target);
+    if (existing.exists() && !existing.remove()) {
+        setErrorMessage(QStringLiteral("Could not update artwork: ") + existing.errorString());
+        return std::nullopt;
+    }
+    QFile source(sourcePath);
+    if (!source.copy(target)) {
+        setErrorMessage(QStringLiteral("Could not update artwork: ") + source.errorString());
+        return std::nullopt;
+    }
+    return target;
+}
+
+void AlbumStore::setImportedAlbums(QList<CalmAlbum> albums)
+{
+    if (m_importedAlbums == albums)
+        return;
+    m_importedAlbums = std::move(albums);
+    Q_EMIT importedAlbumsChanged();
+}
+
+void AlbumStore::setStatusMessage(const QString& message)
+{
+    if (m_statusMessage == message && m_statusMessage.isNull() == message.isNull())
+        return;
+    m_statusMessage = message;
+    Q_EMIT statusMessageChanged();
+}
+
+void AlbumStore::setErrorMessage(const QString& message)
+{
+    if (m_errorMessage == message && m_errorMessage.isNull() == message.isNull())
+        return;
+    m_errorMessage = message;
+    Q_EMIT errorMessageChanged();
+}
+
+void AlbumStore::clearMessages()
+{
+    setErrorMessage(QString());
+    setStatusMessage(QString());
+}
+
+void AlbumStore::selectDefaultAlbumIfSelectionIsGone()
+{
+    const QList<CalmAlbum> all = albums();
+    if (std::none_of(all.cbegin(), all.cend(),
+                     [this](const CalmAlbum& album) { return album.id == m_selectedAlbumID; }))
+        setSelectedAlbumID(builtInAlbumID);
+}
+
+} // namespace calmcove

@@ -1,0 +1,113 @@
+#pragma once
+
+// The single owner of every album the player can choose: the read-only default album,
+// whose tracks come from the track library, and the albums the user imports, kept on
+// disk as one folder per album plus the index "albums.json". Remembers the selected
+// album and publishes short status and error texts. Main thread only; every change of
+// the imported albums is saved at once.
+
+#include "model/calmtrack.h"
+
+#include <QObject>
+#include <QSet>
+
+#include <optional>
+
+namespace calmcove {
+
+class UserDefaults;
+
+class AlbumStore : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString selectedAlbumID READ selectedAlbumID WRITE setSelectedAlbumID NOTIFY
+                   selectedAlbumIDChanged)
+    Q_PROPERTY(QList<calmcove::CalmAlbum> importedAlbums READ importedAlbums NOTIFY
+                   importedAlbumsChanged)
+    // A null string means no message.
+    Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
+    Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(calmcove::CalmAlbum builtInAlbum READ builtInAlbum NOTIFY builtInAlbumChanged)
+
+public:
+    static inline const QString manifestFileName = QStringLiteral("albums.json");
+    static inline const QString selectedAlbumIDKey = QStringLiteral("selectedAlbumID");
+    // File-name extensions, lower case.
+    static inline const QSet<QString> supportedAudioExtensions = {
+        QStringLiteral("aac"), QStringLiteral("aif"), QStringLiteral("aiff"), QStringLiteral("flac"),
+        QStringLiteral("m4a"), QStringLiteral("mp3"), QStringLiteral("wav")};
+    static inline const QSet<QString> supportedArtworkExtensions = {
+        QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"), QStringLiteral("webp")};
+
+    // $XDG_DATA_HOME/Calmcove/Imported Albums.
+    static QString defaultRootDirectory();
+
+    // Loads the imported albums from `rootDirectory` and restores the stored selection,
+    // falling back to the default album when the stored one no longer exists.
+    AlbumStore(UserDefaults& defaults, const QString& rootDirectory, QObject* parent = nullptr);
+
+    QString rootDirectory() const { return m_root; }
+
+    QString selectedAlbumID() const { return m_selectedAlbumID; }
+    // Stores every assignment under "selectedAlbumID"; notifies only on change.
+    void setSelectedAlbumID(const QString& id);
+
+    const QList<CalmAlbum>& importedAlbums() const { return m_importedAlbums; }
+    QString statusMessage() const { return m_statusMessage; }
+    QString errorMessage() const { return m_errorMessage; }
+    const CalmAlbum& builtInAlbum() const { return m_builtInAlbum; }
+
+    // The default album followed by the imported albums.
+    QList<CalmAlbum> albums() const;
+    // The album named by selectedAlbumID, else the default album.
+    CalmAlbum selectedAlbum() const;
+
+    // Creates an empty album named `name` (trimmed; "Untitled Album" when empty), with a
+    // copy of the picture at `artworkPath` when one is given and accepted, selects it and
+    // saves. Returns the new album.
+    std::optional<CalmAlbum> createAlbum(const QString& name,
+                                         const std::optional<QString>& artworkPath = {});
+    void renameAlbum(const QString& id, const QString& name);
+    // Removes the album and its folder; selects the default album if it was selected.
+    void deleteAlbum(const QString& id);
+    void renameTrack(const QString& trackID, const QString& albumID, const QString& title);
+    // Removes the tracks and their files, keeping the order of the others.
+    void deleteTracks(const QSet<QString>& trackIDs, const QString& albumID);
+
+    // Replaces the default album's tracks; an empty list restores the catalogue.
+    void updateBuiltInTracks(const QList<CalmTrack>& tracks);
+
+Q_SIGNALS:
+    void selectedAlbumIDChanged();
+    void importedAlbumsChanged();
+    void statusMessageChanged();
+    void errorMessageChanged();
+    void builtInAlbumChanged();
+
+private:
+    QString albumFolder(const QString& albumID) const;
+    CalmAlbum* findImportedAlbum(const QString& id);
+    void load();
+    void save();
+    // Moves an index that could not be read out of the way before it is overwritten.
+    bool keepUnreadableIndex();
+    // Copies an accepted picture to <album folder>/cover.<ext>; the stored path or none.
+    std::optional<QString> copyArtworkFile(const QString& sourcePath, const QString& albumFolder);
+
+    void setImportedAlbums(QList<CalmAlbum> albums);
+    void setStatusMessage(const QString& message);
+    void setErrorMessage(const QString& message);
+    void clearMessages();
+    void selectDefaultAlbumIfSelectionIsGone();
+
+    UserDefaults& m_defaults;
+    QString m_root;
+    QString m_selectedAlbumID;
+    QList<CalmAlbum> m_importedAlbums;
+    QString m_statusMessage;
+    QString m_errorMessage;
+    CalmAlbum m_builtInAlbum;
+    bool m_indexIsUnreadable = false;
+};
+
+} // namespace calmcove

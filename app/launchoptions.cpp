@@ -1,0 +1,66 @@
+#include "launchoptions.h"
+
+#include "appversion.h"
+
+#include <QCommandLineParser>
+
+namespace calmcove {
+
+std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Calmcove plays calm instrumental music from the system tray."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption headless(
+        QStringLiteral("headless"),
+        QStringLiteral("Run without tray icon and windows; everything else runs as usual."));
+    const QCommandLineOption audioOutput(QStringLiteral("audio-output"),
+                                         QStringLiteral("Sound output: pulse (default) or null."),
+                                         QStringLiteral("pulse|null"), QStringLiteral("pulse"));
+    const QCommandLineOption setting(
+        QStringLiteral("setting"),
+        QStringLiteral("Override a settings key for this run only (repeatable); "
+                       "nothing is written to disk."),
+        QStringLiteral("KEY=VALUE"));
+    parser.addOptions({help, version, headless, audioOutput, setting});
+
+    const QString usageError = QStringLiteral("\nRun 'calmcove --help' for the options.\n");
+    if (!parser.parse(arguments))
+        return LaunchExit{2, QStringLiteral("calmcove: ") + parser.errorText() + usageError, true};
+    if (parser.isSet(help))
+        return LaunchExit{0, parser.helpText(), false};
+    if (parser.isSet(version))
+        return LaunchExit{0, QStringLiteral("calmcove ") + appVersion() + QLatin1Char('\n'), false};
+
+    LaunchOptions options;
+    options.headless = parser.isSet(headless);
+    options.audioOutput = parser.value(audioOutput);
+    if (options.audioOutput != QLatin1String("pulse") && options.audioOutput != QLatin1String("null"))
+        return LaunchExit{2,
+                          QStringLiteral("calmcove: unknown audio output '%1' (use pulse or null).")
+                                  .arg(options.audioOutput) +
+                              usageError,
+                          true};
+    options.settingOverrides = parser.values(setting);
+    for (const QString& assignment : options.settingOverrides) {
+        if (assignment.indexOf(QLatin1Char('=')) <= 0)
+            return LaunchExit{2,
+                              QStringLiteral("calmcove: --setting wants KEY=VALUE, not '%1'.")
+                                      .arg(assignment) +
+                                  usageError,
+                              true};
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return LaunchExit{2,
+                          QStringLiteral("calmcove: unexpected argument '%1'.")
+                                  .arg(parser.positionalArguments().first()) +
+                              usageError,
+                          true};
+    return options;
+}
+
+} // namespace calmcove

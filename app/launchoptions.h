@@ -1,0 +1,35 @@
+#pragma once
+
+// The command line of the calmcove executable.
+
+#include <QString>
+#include <QStringList>
+
+#include <variant>
+
+namespace calmcove {
+
+struct LaunchOptions
+{
+    // No tray and no windows; every store and controller runs as usual.
+    bool headless = false;
+    // "pulse" or "null".
+    QString audioOutput = QStringLiteral("pulse");
+    // "KEY=VALUE" overrides of settings keys for this run only.
+    QStringList settingOverrides;
+
+    bool operator==(const LaunchOptions&) const = default;
+};
+
+// What to print and the exit status, for --help, --version and bad command lines.
+struct LaunchExit
+{
+    int status = 0;
+    QString text;
+    bool toStandardError = false;
+};
+
+// `arguments` includes the program name first.
+std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& arguments);
+
+} // namespace calmcove

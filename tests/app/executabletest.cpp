@@ -1,0 +1,79 @@
+// The calmcove executable as a user starts it: version, quitting on signals, and setting
+// overrides that never reach the disk.
+
+#include "app/appversion.h"
+#include "support/tempxdg.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <csignal>
+
+namespace calmcove {
+namespace {
+
+QString executable()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/calmcove");
+}
+
+QString storedSettings()
+{
+    QFile file(test::temporaryXdgRoot() + QStringLiteral("/config/Calmcove/Calmcove.conf"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Starts headless, waits until it runs, sends `signalNumber` and returns the exit status.
+int runHeadlessUntilSignal(const QStringList& extraArguments, int signalNumber)
+{
+    QProcess process;
+    process.start(executable(), QStringList{QStringLiteral("--headless")} + extraArguments);
+    EXPECT_TRUE(process.waitForStarted());
+    QThread::msleep(700);
+    EXPECT_EQ(process.state(), QProcess::Running) << process.readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+    EXPECT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    return process.exitCode();
+}
+
+TEST(ExecutableTest, PrintsItsVersion)
+{
+    QProcess process;
+    process.start(executable(), {QStringLiteral("--version")});
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()),
+              QStringLiteral("calmcove ") + appVersion() + QLatin1Char('\n'));
+}
+
+TEST(ExecutableTest, RejectsAnUnknownOption)
+{
+    QProcess process;
+    process.start(executable(), {QStringLiteral("--audio-output=alsa")});
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_TRUE(process.readAllStandardError().contains("unknown audio output"));
+}
+
+TEST(ExecutableTest, QuitsCleanlyOnSigintAndSigterm)
+{
+    EXPECT_EQ(runHeadlessUntilSignal({}, SIGTERM), 0);
+    EXPECT_EQ(runHeadlessUntilSignal({}, SIGINT), 0);
+}
+
+TEST(ExecutableTest, SettingOverridesAreNeverStored)
+{
+    EXPECT_EQ(runHeadlessUntilSignal({QStringLiteral("--setting"),
+                                      QStringLiteral("CalmcoveAudioPackIndexURL=https://override.invalid/")},
+                                     SIGTERM),
+              0);
+    EXPECT_FALSE(storedSettings().contains(QStringLiteral("override.invalid")));
+}
+
+} // namespace
+} // namespace calmcove

@@ -1,0 +1,55 @@
+// The command line of the executable.
+
+#include "app/launchoptions.h"
+
+#include <gtest/gtest.h>
+
+namespace calmcove {
+namespace {
+
+std::variant<LaunchOptions, LaunchExit> parse(QStringList arguments)
+{
+    arguments.prepend(QStringLiteral("calmcove"));
+    return parseLaunchOptions(arguments);
+}
+
+TEST(LaunchOptionsTest, ParsesOptionsAndRepeatedSettings)
+{
+    const auto parsed =
+        parse({QStringLiteral("--headless"), QStringLiteral("--audio-output=null"),
+               QStringLiteral("--setting"), QStringLiteral("volume=0.5"),
+               QStringLiteral("--setting=CalmcoveAudioPackIndexURL=https://x/index.json?a=b")});
+    ASSERT_TRUE(std::holds_alternative<LaunchOptions>(parsed));
+    const auto& options = std::get<LaunchOptions>(parsed);
+    EXPECT_TRUE(options.headless);
+    EXPECT_EQ(options.audioOutput, QStringLiteral("null"));
+    EXPECT_EQ(options.settingOverrides,
+              QStringList({QStringLiteral("volume=0.5"),
+                           QStringLiteral("CalmcoveAudioPackIndexURL=https://x/index.json?a=b")}));
+
+    EXPECT_EQ(std::get<LaunchOptions>(parse({})), LaunchOptions{});
+}
+
+TEST(LaunchOptionsTest, HelpVersionAndMistakes)
+{
+    const auto version = std::get<LaunchExit>(parse({QStringLiteral("--version")}));
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(version.text.startsWith(QStringLiteral("calmcove ")));
+    const auto help = std::get<LaunchExit>(parse({QStringLiteral("--help")}));
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.text.contains(QStringLiteral("--setting")));
+
+    for (const QStringList& wrong :
+         {QStringList{QStringLiteral("--audio-output=alsa")}, QStringList{QStringLiteral("--bogus")},
+          QStringList{QStringLiteral("--setting"), QStringLiteral("novalue")},
+          QStringList{QStringLiteral("--setting"), QStringLiteral("=x")},
+          QStringList{QStringLiteral("--setting")}}) {
+        const auto parsed = parse(wrong);
+        ASSERT_TRUE(std::holds_alternative<LaunchExit>(parsed)) << wrong.join(' ').toStdString();
+        EXPECT_EQ(std::get<LaunchExit>(parsed).status, 2);
+        EXPECT_TRUE(std::get<LaunchExit>(parsed).toStandardError);
+    }
+}
+
+} // namespace
+} // namespace calmcove
