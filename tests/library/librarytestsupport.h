@@ -1,0 +1,17 @@
+#pragma once
+
+// Readable GoogleTest output for the Qt values the library tests compare.
+
+#include <ostream>
+#include <QString>
+#include <QUrl>
+
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QUrl& url, std::ostream* out)
+{
+    *out << url.toString().toStdString();
+}
