@@ -1,12 +1,11 @@
 #include "albumindex.h"
 
+#include <charconv>
+#include <cmath>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
-
-#include <charconv>
-#include <cmath>
 
 namespace calmcove {
 
@@ -69,13 +68,27 @@ void appendString(QByteArray& out, const QString& text)
     for (const char ch : text.toUtf8()) {
         const auto byte = static_cast<unsigned char>(ch);
         switch (ch) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
         default:
             if (byte < 0x20) {
                 char escape[8];

@@ -5,11 +5,10 @@
 // type fails the whole document); unknown keys are ignored. Encoding writes the keys in
 // a fixed order and leaves out an absent artwork file name.
 
+#include <optional>
 #include <QByteArray>
 #include <QList>
 #include <QString>
-
-#include <optional>
 
 namespace calmcove {
 

@@ -63,11 +63,9 @@ QString AlbumStore::defaultRootDirectory()
 }
 
 AlbumStore::AlbumStore(UserDefaults& defaults, const QString& rootDirectory, QObject* parent)
-    : QObject(parent)
-    , m_defaults(defaults)
-    , m_root(rootDirectory)
-    , m_selectedAlbumID(defaults.string(selectedAlbumIDKey).value_or(builtInAlbumID))
-    , m_builtInAlbum(TrackLibrary::builtInAlbum())
+    : QObject(parent), m_defaults(defaults), m_root(rootDirectory),
+      m_selectedAlbumID(defaults.string(selectedAlbumIDKey).value_or(builtInAlbumID)),
+      m_builtInAlbum(TrackLibrary::builtInAlbum())
 {
     load();
     selectDefaultAlbumIfSelectionIsGone();
@@ -181,7 +179,9 @@ void AlbumStore::deleteTracks(const QSet<QString>& trackIDs, const QString& albu
     const CalmAlbum* album = findImportedAlbum(albumID);
     if (!album)
         return;
-    const auto matches = [&trackIDs](const CalmTrack& track) { return trackIDs.contains(track.id); };
+    const auto matches = [&trackIDs](const CalmTrack& track) {
+        return trackIDs.contains(track.id);
+    };
     const auto removed = std::count_if(album->tracks.cbegin(), album->tracks.cend(), matches);
     if (removed == 0)
         return;
@@ -277,7 +277,8 @@ bool AlbumStore::keepUnreadableIndex()
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
     QString keptPath = m_root + QLatin1Char('/') + keptName;
     for (int suffix = 2; QFileInfo::exists(keptPath); ++suffix)
-        keptPath = m_root + QLatin1Char('/') + keptName + QLatin1Char('-') + QString::number(suffix);
+        keptPath =
+            m_root + QLatin1Char('/') + keptName + QLatin1Char('-') + QString::number(suffix);
 
     if (QFileInfo::exists(indexPath) && !QFile::rename(indexPath, keptPath)) {
         setErrorMessage(QStringLiteral("Could not save albums: albums.json could not be read and "

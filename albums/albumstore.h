@@ -8,10 +8,9 @@
 
 #include "model/calmtrack.h"
 
+#include <optional>
 #include <QObject>
 #include <QSet>
-
-#include <optional>
 
 namespace calmcove {
 
@@ -22,8 +21,8 @@ class AlbumStore : public QObject
     Q_OBJECT
     Q_PROPERTY(QString selectedAlbumID READ selectedAlbumID WRITE setSelectedAlbumID NOTIFY
                    selectedAlbumIDChanged)
-    Q_PROPERTY(QList<calmcove::CalmAlbum> importedAlbums READ importedAlbums NOTIFY
-                   importedAlbumsChanged)
+    Q_PROPERTY(
+        QList<calmcove::CalmAlbum> importedAlbums READ importedAlbums NOTIFY importedAlbumsChanged)
     // A null string means no message.
     Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
     Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
@@ -34,10 +33,12 @@ public:
     static inline const QString selectedAlbumIDKey = QStringLiteral("selectedAlbumID");
     // File-name extensions, lower case.
     static inline const QSet<QString> supportedAudioExtensions = {
-        QStringLiteral("aac"), QStringLiteral("aif"), QStringLiteral("aiff"), QStringLiteral("flac"),
-        QStringLiteral("m4a"), QStringLiteral("mp3"), QStringLiteral("wav")};
+        QStringLiteral("aac"),  QStringLiteral("aif"), QStringLiteral("aiff"),
+        QStringLiteral("flac"), QStringLiteral("m4a"), QStringLiteral("mp3"),
+        QStringLiteral("wav")};
     static inline const QSet<QString> supportedArtworkExtensions = {
-        QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"), QStringLiteral("webp")};
+        QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
+        QStringLiteral("webp")};
 
     // $XDG_DATA_HOME/Calmcove/Imported Albums.
     static QString defaultRootDirectory();

@@ -6,9 +6,8 @@
 
 #include "launchoptions.h"
 
-#include <QObject>
-
 #include <memory>
+#include <QObject>
 
 namespace calmcove {
 

@@ -39,7 +39,8 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
     LaunchOptions options;
     options.headless = parser.isSet(headless);
     options.audioOutput = parser.value(audioOutput);
-    if (options.audioOutput != QLatin1String("pulse") && options.audioOutput != QLatin1String("null"))
+    if (options.audioOutput != QLatin1String("pulse") &&
+        options.audioOutput != QLatin1String("null"))
         return LaunchExit{2,
                           QStringLiteral("calmcove: unknown audio output '%1' (use pulse or null).")
                                   .arg(options.audioOutput) +
@@ -48,11 +49,11 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
     options.settingOverrides = parser.values(setting);
     for (const QString& assignment : options.settingOverrides) {
         if (assignment.indexOf(QLatin1Char('=')) <= 0)
-            return LaunchExit{2,
-                              QStringLiteral("calmcove: --setting wants KEY=VALUE, not '%1'.")
-                                      .arg(assignment) +
-                                  usageError,
-                              true};
+            return LaunchExit{
+                2,
+                QStringLiteral("calmcove: --setting wants KEY=VALUE, not '%1'.").arg(assignment) +
+                    usageError,
+                true};
     }
     if (!parser.positionalArguments().isEmpty())
         return LaunchExit{2,

@@ -1,15 +1,14 @@
 // The calmcove executable: parses the command line, makes the Qt application object and
 // the runtime, and runs the event loop until the user quits or a signal arrives.
 
-#include "app/calmcoveruntime.h"
 #include "app/appversion.h"
+#include "app/calmcoveruntime.h"
 #include "platform/unixsignalwatcher.h"
 #include "platform/userdefaults.h"
 
-#include <QApplication>
-
 #include <cstdio>
 #include <memory>
+#include <QApplication>
 
 namespace {
 
@@ -52,8 +51,8 @@ int main(int argc, char** argv)
         defaults.addOverride(assignment);
 
     calmcove::UnixSignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &calmcove::UnixSignalWatcher::terminationRequested,
-                     app.get(), &QCoreApplication::quit);
+    QObject::connect(&signalWatcher, &calmcove::UnixSignalWatcher::terminationRequested, app.get(),
+                     &QCoreApplication::quit);
 
     calmcove::CalmcoveRuntime runtime(options, defaults);
     const int status = app->exec();

@@ -3,18 +3,32 @@
 // The moods a track fits and the kinds of sound it belongs to. Their raw values are
 // the texts shown to the user and the values stored in settings and manifests.
 
-#include <QString>
-#include <QStringView>
-
 #include <array>
 #include <optional>
+#include <QString>
+#include <QStringView>
 #include <set>
 
 namespace calmcove {
 
-enum class Mood { focus, cozy, rainy, night, sleepy, boost };
+enum class Mood
+{
+    focus,
+    cozy,
+    rainy,
+    night,
+    sleepy,
+    boost
+};
 
-enum class CalmKind { all, dustyBeat, vaporwave, softGlitch, nightDrive };
+enum class CalmKind
+{
+    all,
+    dustyBeat,
+    vaporwave,
+    softGlitch,
+    nightDrive
+};
 
 using MoodSet = std::set<Mood>;
 

@@ -1,9 +1,8 @@
 #include "unixsignalwatcher.h"
 
-#include <QSocketNotifier>
-
 #include <csignal>
 #include <fcntl.h>
+#include <QSocketNotifier>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,8 +21,7 @@ void handleSignal(int signalNumber)
 
 } // namespace
 
-UnixSignalWatcher::UnixSignalWatcher(QObject* parent)
-    : QObject(parent)
+UnixSignalWatcher::UnixSignalWatcher(QObject* parent) : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) != 0)
         return;

@@ -5,13 +5,9 @@ namespace calmcove {
 UserDefaults::UserDefaults()
     : m_settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Calmcove"),
                  QStringLiteral("Calmcove"))
-{
-}
+{}
 
-UserDefaults::UserDefaults(const QString& filePath)
-    : m_settings(filePath, QSettings::IniFormat)
-{
-}
+UserDefaults::UserDefaults(const QString& filePath) : m_settings(filePath, QSettings::IniFormat) {}
 
 UserDefaults& UserDefaults::standard()
 {

@@ -5,13 +5,12 @@
 // the override layer wins over the stored value for this run only and is never written
 // to disk, like a command-line argument domain. Main thread only.
 
+#include <optional>
 #include <QDateTime>
 #include <QHash>
 #include <QSettings>
 #include <QString>
 #include <QVariant>
-
-#include <optional>
 
 namespace calmcove {
 

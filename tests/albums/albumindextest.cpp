@@ -2,11 +2,11 @@
 
 #include "albums/albumindex.h"
 
+#include "support/qtprinters.h"
+
 #include <gtest/gtest.h>
-
-#include <QFile>
-
 #include <limits>
+#include <QFile>
 
 namespace calmcove {
 namespace {
@@ -33,14 +33,14 @@ TEST(AlbumIndexTest, RejectsWholeDocumentOnAnyBadRecord)
         "",
         "{}",
         "[1]",
-        R"([{"id":"A","name":"N"}])",                                   // no tracks
-        R"([{"id":"A","name":"N","tracks":{}}])",                       // tracks not an array
-        R"([{"id":7,"name":"N","tracks":[]}])",                         // id not a string
-        R"([{"id":"A","name":"N","artworkFileName":3,"tracks":[]}])",   // artwork not a string
+        R"([{"id":"A","name":"N"}])",                                 // no tracks
+        R"([{"id":"A","name":"N","tracks":{}}])",                     // tracks not an array
+        R"([{"id":7,"name":"N","tracks":[]}])",                       // id not a string
+        R"([{"id":"A","name":"N","artworkFileName":3,"tracks":[]}])", // artwork not a string
         R"([{"id":"A","name":"N","tracks":[{"id":"T","title":"t","artist":"a","fileName":"f"}]}])",
         R"([{"id":"A","name":"N","tracks":[{"id":"T","title":"t","artist":"a","duration":"9","fileName":"f"}]}])",
         R"([{"id":"A","name":"N","tracks":[]}, {"id":"B"}])", // one bad record fails all
-        R"([{"id":"A","name":"N","tracks":[]})",               // truncated
+        R"([{"id":"A","name":"N","tracks":[]})",              // truncated
     };
     for (const char* json : broken)
         EXPECT_FALSE(decodeAlbumIndex(QByteArray(json))) << json;
@@ -50,10 +50,13 @@ TEST(AlbumIndexTest, RejectsWholeDocumentOnAnyBadRecord)
 TEST(AlbumIndexTest, EncodesCompactlyInFixedKeyOrder)
 {
     const QList<ImportedAlbumRecord> albums = {
-        {QStringLiteral("A1"), QStringLiteral("Say \"hi\"/\\ \n"), std::nullopt,
+        {QStringLiteral("A1"),
+         QStringLiteral("Say \"hi\"/\\ \n"),
+         std::nullopt,
          {{QStringLiteral("T1"), QStringLiteral("Ünïcode"), QStringLiteral("B"), 184.25,
            QStringLiteral("01-x.mp3")},
-          {QStringLiteral("T2"), QStringLiteral("t"), QStringLiteral("a"), 180, QStringLiteral("f")}}},
+          {QStringLiteral("T2"), QStringLiteral("t"), QStringLiteral("a"), 180,
+           QStringLiteral("f")}}},
         {QStringLiteral("A2"), QStringLiteral("Two"), QStringLiteral("cover.jpg"), {}},
     };
     const auto json = encodeAlbumIndex(albums);
@@ -71,13 +74,17 @@ TEST(AlbumIndexTest, DurationsRoundTripExactlyAndNonFiniteFails)
 {
     for (double duration : {0.1, 1.0 / 3.0, 1e-7, 123456.789, 0.0}) {
         const QList<ImportedAlbumRecord> albums = {
-            {QStringLiteral("A"), QStringLiteral("N"), std::nullopt,
+            {QStringLiteral("A"),
+             QStringLiteral("N"),
+             std::nullopt,
              {{QStringLiteral("T"), QStringLiteral("t"), QStringLiteral("a"), duration,
                QStringLiteral("f")}}}};
         EXPECT_EQ(decodeAlbumIndex(*encodeAlbumIndex(albums)), albums) << duration;
     }
     const QList<ImportedAlbumRecord> bad = {
-        {QStringLiteral("A"), QStringLiteral("N"), std::nullopt,
+        {QStringLiteral("A"),
+         QStringLiteral("N"),
+         std::nullopt,
          {{QStringLiteral("T"), QStringLiteral("t"), QStringLiteral("a"),
            std::numeric_limits<double>::quiet_NaN(), QStringLiteral("f")}}}};
     EXPECT_FALSE(encodeAlbumIndex(bad));

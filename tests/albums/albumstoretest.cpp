@@ -1,19 +1,19 @@
 // The album store against real folders: loading, saving, every edit and its message,
 // the stored selection, and the two protections of the user's data.
 
-#include "albums/albumindex.h"
 #include "albums/albumstore.h"
+
+#include "albums/albumindex.h"
 #include "model/tracklibrary.h"
 #include "platform/userdefaults.h"
+#include "support/qtprinters.h"
 
 #include <gtest/gtest.h>
-
+#include <memory>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-
-#include <memory>
 
 namespace calmcove {
 namespace {
@@ -101,12 +101,14 @@ TEST_F(AlbumStoreTest, LoadsHandWrittenIndexAndDropsMissingFilesAtNextSave)
     EXPECT_EQ(gone.artwork, AlbumArtwork(FileArtwork{root() + QStringLiteral("/A2/cover.png")}));
 
     // Loading alone writes nothing; the next save writes only what is in memory.
-    EXPECT_EQ(readFile(indexPath()), readFile(QStringLiteral(CALMCOVE_TEST_DATA "/handwritten.json")));
+    EXPECT_EQ(readFile(indexPath()),
+              readFile(QStringLiteral(CALMCOVE_TEST_DATA "/handwritten.json")));
     store->renameAlbum(QStringLiteral("A2"), QStringLiteral("  Still Here \n"));
     EXPECT_EQ(readFile(indexPath()),
-              QByteArray(R"([{"id":"A1","name":"Harbor Songs","tracks":[{"id":"T1","title":"Harbor",)"
-                         R"("artist":"Dock Band","duration":184.25,"fileName":"01-Harbor.mp3"}]},)"
-                         R"({"id":"A2","name":"Still Here","artworkFileName":"cover.png","tracks":[]}])"));
+              QByteArray(
+                  R"([{"id":"A1","name":"Harbor Songs","tracks":[{"id":"T1","title":"Harbor",)"
+                  R"("artist":"Dock Band","duration":184.25,"fileName":"01-Harbor.mp3"}]},)"
+                  R"({"id":"A2","name":"Still Here","artworkFileName":"cover.png","tracks":[]}])"));
     EXPECT_TRUE(QDir(root()).entryList({QStringLiteral("*.tmp"), QStringLiteral("*~")}).isEmpty());
 }
 
@@ -130,7 +132,8 @@ TEST_F(AlbumStoreTest, CreateAlbumSelectsItAndPersists)
         EXPECT_EQ(store->selectedAlbumID(), album->id);
         EXPECT_EQ(selected.count(), 1);
 
-        const auto untitled = store->createAlbum(QStringLiteral(" \n\t"), m_dir.path() + QStringLiteral("/x.gif"));
+        const auto untitled =
+            store->createAlbum(QStringLiteral(" \n\t"), m_dir.path() + QStringLiteral("/x.gif"));
         EXPECT_EQ(untitled->name, QStringLiteral("Untitled Album"));
         EXPECT_EQ(untitled->artwork, AlbumArtwork(NoArtwork{}));
         EXPECT_EQ(store->statusMessage(), QStringLiteral("Created Untitled Album."));
@@ -207,7 +210,8 @@ TEST_F(AlbumStoreTest, DeletingTheSelectedAlbumSelectsTheDefaultAlbum)
     EXPECT_TRUE(store->importedAlbums().isEmpty());
     EXPECT_FALSE(QFileInfo::exists(root() + QStringLiteral("/A1")));
     EXPECT_EQ(store->selectedAlbumID(), QStringLiteral("built-in-calm"));
-    EXPECT_EQ(m_defaults.string(QStringLiteral("selectedAlbumID")), QStringLiteral("built-in-calm"));
+    EXPECT_EQ(m_defaults.string(QStringLiteral("selectedAlbumID")),
+              QStringLiteral("built-in-calm"));
     EXPECT_TRUE(store->statusMessage().isNull());
     EXPECT_EQ(readFile(indexPath()), "[]");
 }
@@ -221,14 +225,16 @@ TEST_F(AlbumStoreTest, StoredSelectionIsRestoredOrFallsBack)
     m_defaults.setValue(QStringLiteral("selectedAlbumID"), QStringLiteral("GONE"));
     const auto store = makeStore();
     EXPECT_EQ(store->selectedAlbumID(), QStringLiteral("built-in-calm"));
-    EXPECT_EQ(m_defaults.string(QStringLiteral("selectedAlbumID")), QStringLiteral("built-in-calm"));
+    EXPECT_EQ(m_defaults.string(QStringLiteral("selectedAlbumID")),
+              QStringLiteral("built-in-calm"));
 
     // Every assignment is stored; observers hear only real changes.
     QSignalSpy changed(store.get(), &AlbumStore::selectedAlbumIDChanged);
     m_defaults.remove(QStringLiteral("selectedAlbumID"));
     store->setSelectedAlbumID(QStringLiteral("built-in-calm"));
     EXPECT_EQ(changed.count(), 0);
-    EXPECT_EQ(m_defaults.string(QStringLiteral("selectedAlbumID")), QStringLiteral("built-in-calm"));
+    EXPECT_EQ(m_defaults.string(QStringLiteral("selectedAlbumID")),
+              QStringLiteral("built-in-calm"));
     store->setSelectedAlbumID(QStringLiteral("A1"));
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(store->selectedAlbum().name, QStringLiteral("Harbor"));
@@ -278,30 +284,31 @@ TEST_F(AlbumStoreTest, UnsafeNamesFromTheIndexAreSkipped)
     writeFile(outside, "keep me");
     writeFile(root() + QStringLiteral("/Safe/ok.mp3"));
     writeFile(root() + QStringLiteral("/Safe/.hidden.mp3"));
-    const auto album = [](const QString& id, const char* artwork, QList<ImportedTrackRecord> tracks) {
-        return ImportedAlbumRecord{id, QStringLiteral("n"),
-                                   artwork ? std::optional(QString::fromUtf8(artwork)) : std::nullopt,
-                                   std::move(tracks)};
+    const auto album = [](const QString& id, const char* artwork,
+                          QList<ImportedTrackRecord> tracks) {
+        return ImportedAlbumRecord{
+            id, QStringLiteral("n"),
+            artwork ? std::optional(QString::fromUtf8(artwork)) : std::nullopt, std::move(tracks)};
     };
     const auto track = [](const char* fileName) {
         return ImportedTrackRecord{QString::fromUtf8(fileName), QStringLiteral("t"),
                                    QStringLiteral("a"), 1, QString::fromUtf8(fileName)};
     };
-    writeFile(indexPath(),
-              *encodeAlbumIndex({
-                  album(QStringLiteral(".."), nullptr, {}),
-                  album(QStringLiteral("../.."), nullptr, {}),
-                  album(QStringLiteral("."), nullptr, {}),
-                  album(QStringLiteral(""), nullptr, {}),
-                  album(QStringLiteral(" Safe"), nullptr, {}),
-                  album(QStringLiteral("a:b"), nullptr, {}),
-                  album(QStringLiteral("a\\b"), nullptr, {}),
-                  album(QString::fromUtf8("nul\0x", 5), nullptr, {}),
-                  album(QStringLiteral("Tabbed\tName"), nullptr, {}),
-                  album(QStringLiteral("Art"), "../../outside.txt", {}),
-                  album(QStringLiteral("Safe"), nullptr, {track("ok.mp3"), track("../../outside.txt"),
-                                          track(".hidden.mp3"), track("/etc/hostname")}),
-              }));
+    writeFile(indexPath(), *encodeAlbumIndex({
+                               album(QStringLiteral(".."), nullptr, {}),
+                               album(QStringLiteral("../.."), nullptr, {}),
+                               album(QStringLiteral("."), nullptr, {}),
+                               album(QStringLiteral(""), nullptr, {}),
+                               album(QStringLiteral(" Safe"), nullptr, {}),
+                               album(QStringLiteral("a:b"), nullptr, {}),
+                               album(QStringLiteral("a\\b"), nullptr, {}),
+                               album(QString::fromUtf8("nul\0x", 5), nullptr, {}),
+                               album(QStringLiteral("Tabbed\tName"), nullptr, {}),
+                               album(QStringLiteral("Art"), "../../outside.txt", {}),
+                               album(QStringLiteral("Safe"), nullptr,
+                                     {track("ok.mp3"), track("../../outside.txt"),
+                                      track(".hidden.mp3"), track("/etc/hostname")}),
+                           }));
 
     const auto store = makeStore();
     ASSERT_EQ(store->importedAlbums().size(), 1);

@@ -2,16 +2,15 @@
 // overrides that never reach the disk.
 
 #include "app/appversion.h"
+#include "support/qtprinters.h"
 #include "support/tempxdg.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
-
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <QThread>
-
-#include <csignal>
 
 namespace calmcove {
 namespace {
@@ -68,9 +67,10 @@ TEST(ExecutableTest, QuitsCleanlyOnSigintAndSigterm)
 
 TEST(ExecutableTest, SettingOverridesAreNeverStored)
 {
-    EXPECT_EQ(runHeadlessUntilSignal({QStringLiteral("--setting"),
-                                      QStringLiteral("CalmcoveAudioPackIndexURL=https://override.invalid/")},
-                                     SIGTERM),
+    EXPECT_EQ(runHeadlessUntilSignal(
+                  {QStringLiteral("--setting"),
+                   QStringLiteral("CalmcoveAudioPackIndexURL=https://override.invalid/")},
+                  SIGTERM),
               0);
     EXPECT_FALSE(storedSettings().contains(QStringLiteral("override.invalid")));
 }

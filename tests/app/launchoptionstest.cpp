@@ -2,6 +2,8 @@
 
 #include "app/launchoptions.h"
 
+#include "support/qtprinters.h"
+
 #include <gtest/gtest.h>
 
 namespace calmcove {
@@ -40,7 +42,8 @@ TEST(LaunchOptionsTest, HelpVersionAndMistakes)
     EXPECT_TRUE(help.text.contains(QStringLiteral("--setting")));
 
     for (const QStringList& wrong :
-         {QStringList{QStringLiteral("--audio-output=alsa")}, QStringList{QStringLiteral("--bogus")},
+         {QStringList{QStringLiteral("--audio-output=alsa")},
+          QStringList{QStringLiteral("--bogus")},
           QStringList{QStringLiteral("--setting"), QStringLiteral("novalue")},
           QStringList{QStringLiteral("--setting"), QStringLiteral("=x")},
           QStringList{QStringLiteral("--setting")}}) {

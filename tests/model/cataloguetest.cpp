@@ -2,9 +2,9 @@
 
 #include "model/tracklibrary.h"
 #include "platform/apppaths.h"
+#include "support/qtprinters.h"
 
 #include <gtest/gtest.h>
-
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>

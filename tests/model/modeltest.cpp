@@ -2,6 +2,7 @@
 
 #include "model/calmtrack.h"
 #include "model/pathcomponent.h"
+#include "support/qtprinters.h"
 
 #include <gtest/gtest.h>
 
@@ -91,11 +92,22 @@ TEST(PathComponentTest, OnlyPlainSingleNamesPass)
     for (const char* safe : {"1.2.0", "cover.png", "Track 01.m4a", "A-B_c", "Ünïcode name"})
         EXPECT_TRUE(isSafePathComponent(QString::fromUtf8(safe))) << safe;
     const QString unsafe[] = {
-        QString(), QStringLiteral("   "), QStringLiteral(" a"), QStringLiteral("a\n"),
-        QStringLiteral("a "), QStringLiteral("\u00a0a"),
-        QStringLiteral("."), QStringLiteral(".."), QStringLiteral(".hidden"), QStringLiteral("a/b"),
-        QStringLiteral("a\\b"), QStringLiteral("c:d"), QString::fromUtf8("a\0b", 3),
-        QStringLiteral("tab\there"), QString(QChar(0x7f)), QStringLiteral("a") + QChar(0x1f),
+        QString(),
+        QStringLiteral("   "),
+        QStringLiteral(" a"),
+        QStringLiteral("a\n"),
+        QStringLiteral("a "),
+        QStringLiteral("\u00a0a"),
+        QStringLiteral("."),
+        QStringLiteral(".."),
+        QStringLiteral(".hidden"),
+        QStringLiteral("a/b"),
+        QStringLiteral("a\\b"),
+        QStringLiteral("c:d"),
+        QString::fromUtf8("a\0b", 3),
+        QStringLiteral("tab\there"),
+        QString(QChar(0x7f)),
+        QStringLiteral("a") + QChar(0x1f),
     };
     for (const QString& value : unsafe)
         EXPECT_FALSE(isSafePathComponent(value)) << value.toStdString();

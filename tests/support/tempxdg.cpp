@@ -1,9 +1,8 @@
 #include "tempxdg.h"
 
+#include <cstdlib>
 #include <QDir>
 #include <QTemporaryDir>
-
-#include <cstdlib>
 
 namespace calmcove::test {
 

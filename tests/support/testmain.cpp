@@ -4,7 +4,6 @@
 #include "tempxdg.h"
 
 #include <gtest/gtest.h>
-
 #include <QCoreApplication>
 
 int main(int argc, char** argv)

@@ -1,12 +1,11 @@
 // calmcove-render-svg: renders an SVG picture to a square PNG at build time.
 // Usage: calmcove-render-svg INPUT.svg OUTPUT.png SIZE
 
+#include <cstdio>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QSvgRenderer>
-
-#include <cstdio>
 
 int main(int argc, char** argv)
 {

@@ -1,0 +1,574 @@
+#include "audiocontroller.h"
+
+#include "albums/albumstore.h"
+#include "model/tracklibrary.h"
+#include "platform/userdefaults.h"
+#include "playbackengine.h"
+#include "soundpreset.h"
+#include "trackaudiolibrary.h"
+
+#include <cmath>
+#include <cstdio>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QPointer>
+#include <QRandomGenerator>
+
+namespace calmcove {
+
+namespace {
+
+const QString selectedMoodKey = QStringLiteral("selectedMood");
+const QString selectedKindKey = QStringLiteral("selectedKind");
+const QString shuffleEnabledKey = QStringLiteral("shuffleEnabled");
+const QString volumeKey = QStringLiteral("volume");
+const QString currentTrackIDKey = QStringLiteral("currentTrackID");
+constexpr double defaultVolume = 0.72;
+
+void printLine(const QString& line)
+{
+    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+}
+
+template <typename T, typename Signal>
+void assign(QObject* owner, T& field, const T& value, Signal changed)
+{
+    if (field == value)
+        return;
+    field = value;
+    Q_EMIT(static_cast<AudioController*>(owner)->*changed)();
+}
+
+} // namespace
+
+QString formatTime(double seconds)
+{
+    const qint64 whole = seconds > 0 && std::isfinite(seconds) ? qint64(seconds) : 0;
+    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+AudioController::AudioController(AlbumStore& albumStore, TrackAudioLibrary& library,
+                                 PlaybackEngine& engine, UserDefaults& defaults, QObject* parent)
+    : AudioController(albumStore, library, engine, defaults, Options{}, parent)
+{}
+
+AudioController::AudioController(AlbumStore& albumStore, TrackAudioLibrary& library,
+                                 PlaybackEngine& engine, UserDefaults& defaults, Options options,
+                                 QObject* parent)
+    : QObject(parent), m_albumStore(albumStore), m_library(library), m_engine(engine),
+      m_defaults(defaults), m_randomIndex(std::move(options.randomIndex)),
+      m_currentTrack(TrackLibrary::tracks().first())
+{
+    if (!m_randomIndex)
+        m_randomIndex = [](qsizetype count) {
+            return qsizetype(QRandomGenerator::global()->bounded(qint64(count)));
+        };
+
+    m_selectedMood = moodFromRawValue(defaults.string(selectedMoodKey).value_or(QString()))
+                         .value_or(Mood::focus);
+    m_selectedKind = kindFromRawValue(defaults.string(selectedKindKey).value_or(QString()))
+                         .value_or(CalmKind::all);
+    m_shuffleEnabled = defaults.boolean(shuffleEnabledKey).value_or(false);
+    const std::optional<double> storedVolume = defaults.number(volumeKey);
+    m_volume = storedVolume && std::isfinite(*storedVolume) ? *storedVolume : defaultVolume;
+
+    m_engine.setReverbMix(m_reverbMix);
+    m_engine.setPlaybackRate(m_playbackRate);
+    m_engine.setVolume(m_volume);
+    applyGains();
+    applyPreset(m_selectedMood);
+
+    restoreCurrentTrack();
+    load(m_currentTrack, false);
+
+    m_clock.setInterval(options.clockIntervalMs);
+    connect(&m_clock, &QTimer::timeout, this, &AudioController::updateClock);
+    m_clock.start();
+    m_sleepTimer.setInterval(options.sleepTickIntervalMs);
+    connect(&m_sleepTimer, &QTimer::timeout, this, &AudioController::sleepTimerTick);
+}
+
+AudioController::~AudioController() = default;
+
+void AudioController::setShuffleEnabled(bool enabled)
+{
+    m_defaults.setValue(shuffleEnabledKey, enabled);
+    assign(this, m_shuffleEnabled, enabled, &AudioController::shuffleEnabledChanged);
+}
+
+QString AudioController::displayTime() const
+{
+    return formatTime(m_currentTime) + QStringLiteral(" / ") + formatTime(m_currentTrack.duration);
+}
+
+QList<CalmTrack> AudioController::filteredTracks() const
+{
+    const CalmAlbum album = m_albumStore.selectedAlbum();
+    if (!album.isBuiltIn)
+        return album.tracks;
+    QList<CalmTrack> result;
+    for (const CalmTrack& track : album.tracks) {
+        if (track.moods.contains(m_selectedMood) &&
+            (m_selectedKind == CalmKind::all || track.kind == m_selectedKind))
+            result.append(track);
+    }
+    return result;
+}
+
+std::optional<ResolvedAudio> AudioController::resolvedAudio(const CalmTrack& track) const
+{
+    if (const auto* bundled = std::get_if<BundledAudio>(&track.source)) {
+        if (auto path = m_library.localPath(bundled->resourceName))
+            return ResolvedAudio{*path, false};
+        if (auto path = m_library.starterPath(bundled->resourceName))
+            return ResolvedAudio{*path, true};
+        return std::nullopt;
+    }
+    const QString& path = std::get<FileAudio>(track.source).path;
+    if (QFileInfo::exists(path))
+        return ResolvedAudio{path, false};
+    return std::nullopt;
+}
+
+std::optional<QString> AudioController::primaryPath(const CalmTrack& track) const
+{
+    const auto resolved = resolvedAudio(track);
+    if (!resolved || resolved->usesStarterFallback)
+        return std::nullopt;
+    return resolved->path;
+}
+
+QList<CalmTrack> AudioController::playableTracks(const QList<CalmTrack>& tracks) const
+{
+    QList<CalmTrack> result;
+    for (const CalmTrack& track : tracks) {
+        if (resolvedAudio(track))
+            result.append(track);
+    }
+    return result;
+}
+
+QList<CalmTrack> AudioController::preferredPlayableTracks(const QList<CalmTrack>& tracks) const
+{
+    QList<CalmTrack> result;
+    for (const CalmTrack& track : tracks) {
+        if (primaryPath(track))
+            result.append(track);
+    }
+    return result.isEmpty() ? playableTracks(tracks) : result;
+}
+
+void AudioController::restoreCurrentTrack()
+{
+    const QList<CalmTrack> albumTracks = m_albumStore.selectedAlbum().tracks;
+    QList<CalmTrack> pool = filteredTracks();
+    if (pool.isEmpty())
+        pool = albumTracks;
+    const QList<CalmTrack> candidates = preferredPlayableTracks(pool);
+    const QList<CalmTrack> albumCandidates = preferredPlayableTracks(albumTracks);
+
+    const auto firstWithID = [](const QList<CalmTrack>& tracks, const QString& id) {
+        const auto found = std::find_if(tracks.cbegin(), tracks.cend(),
+                                        [&id](const CalmTrack& track) { return track.id == id; });
+        return found == tracks.cend() ? std::nullopt : std::optional<CalmTrack>(*found);
+    };
+    if (const auto storedID = m_defaults.string(currentTrackIDKey)) {
+        auto found = firstWithID(candidates, *storedID);
+        if (!found)
+            found = firstWithID(albumCandidates, *storedID);
+        if (found) {
+            setCurrentTrack(*found);
+            return;
+        }
+    }
+    if (!candidates.isEmpty())
+        setCurrentTrack(candidates.first());
+    else if (!albumCandidates.isEmpty())
+        setCurrentTrack(albumCandidates.first());
+}
+
+void AudioController::load(const CalmTrack& track, bool autoPlay)
+{
+    setCurrentTrack(track);
+    m_startFrame = 0;
+    setCurrentTime(0);
+    setProgress(0);
+
+    if (const auto resolved = resolvedAudio(track)) {
+        auto opened = m_engine.openFile(resolved->path);
+        if (const auto* error = std::get_if<QString>(&opened)) {
+            printLine(QStringLiteral("Could not open ") + QFileInfo(resolved->path).fileName() +
+                      QStringLiteral(": ") + *error);
+            return;
+        }
+        m_audioFile = std::make_unique<AudioFileInfo>(std::get<AudioFileInfo>(std::move(opened)));
+        m_currentTrackUsesStarterFallback = resolved->usesStarterFallback;
+        scheduleCurrentTrack(0);
+        if (autoPlay)
+            play();
+        return;
+    }
+
+    m_library.requestLatestPackIfNeeded();
+    for (const CalmTrack& candidate : preferredPlayableTracks(filteredTracks())) {
+        if (candidate != track) {
+            load(candidate, autoPlay);
+            return;
+        }
+    }
+    const QList<CalmTrack> fallback = preferredPlayableTracks(m_albumStore.builtInAlbum().tracks);
+    if (!fallback.isEmpty())
+        load(fallback.first(), autoPlay);
+}
+
+void AudioController::scheduleCurrentTrack(qint64 fromFrame)
+{
+    if (!m_audioFile)
+        return;
+    const quint64 token = ++m_scheduleToken;
+    m_engine.stopPlayer();
+    const qint64 start = std::clamp<qint64>(fromFrame, 0, m_audioFile->lengthFrames);
+    const qint64 count = m_audioFile->lengthFrames - start;
+    if (count < 1) {
+        if (m_isPlaying)
+            moveTrack(true, true);
+        return;
+    }
+    // Runs on an audio thread; the controller may be gone by the time the main thread
+    // gets to it.
+    m_engine.scheduleSegment(*m_audioFile, start, count, [self = QPointer(this), token]() mutable {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self = std::move(self), token] {
+                if (self)
+                    self->finishSegment(token);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void AudioController::finishSegment(quint64 token)
+{
+    if (token == m_scheduleToken && m_isPlaying)
+        moveTrack(true, true);
+}
+
+qint64 AudioController::currentPlaybackFrame() const
+{
+    if (m_isPlaying) {
+        if (const auto played = m_engine.playerSampleTime())
+            return m_startFrame + *played;
+    }
+    return m_startFrame;
+}
+
+void AudioController::play()
+{
+    if (!m_audioFile)
+        load(m_currentTrack, false);
+    if (!m_engine.isRunning()) {
+        if (const auto error = m_engine.start()) {
+            printLine(QStringLiteral("Calmcove playback failed: ") + *error);
+            setIsPlaying(false);
+            return;
+        }
+    }
+    if (!m_engine.isPlayerPlaying())
+        m_engine.playPlayer();
+    setIsPlaying(true);
+}
+
+void AudioController::pause()
+{
+    const qint64 frame = currentPlaybackFrame();
+    m_engine.pausePlayer();
+    setIsPlaying(false);
+    // Rescheduling from the paused frame restarts the player's count at 0, so that the
+    // position after a resume is the paused frame plus what plays from then on.
+    m_startFrame = frame;
+    scheduleCurrentTrack(frame);
+}
+
+void AudioController::stop()
+{
+    m_startFrame = 0;
+    setCurrentTime(0);
+    setProgress(0);
+    m_engine.stopPlayer();
+    scheduleCurrentTrack(0);
+    setIsPlaying(false);
+}
+
+void AudioController::seek(double fraction)
+{
+    if (!m_audioFile)
+        return;
+    const double clamped = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
+    const auto target = qint64(clamped * double(m_audioFile->lengthFrames));
+    const bool wasPlaying = m_isPlaying;
+    m_startFrame = target;
+    scheduleCurrentTrack(target);
+    updateClock();
+    if (wasPlaying)
+        play();
+}
+
+void AudioController::updateClock()
+{
+    if (!m_audioFile || m_audioFile->sampleRate <= 0)
+        return;
+    const double seconds = double(currentPlaybackFrame()) / m_audioFile->sampleRate;
+    const double duration = m_currentTrack.duration;
+    const double time = std::min(seconds, duration);
+    setCurrentTime(time);
+    setProgress(duration > 0 ? std::min(time / duration, 1.0) : 0.0);
+}
+
+void AudioController::moveTrack(bool forward, bool autoPlay)
+{
+    QList<CalmTrack> pool = filteredTracks();
+    if (pool.isEmpty())
+        pool = m_albumStore.builtInAlbum().tracks;
+
+    if (forward && m_currentTrackUsesStarterFallback) {
+        QList<CalmTrack> installed;
+        for (const CalmTrack& track : pool) {
+            if (primaryPath(track))
+                installed.append(track);
+        }
+        if (!installed.isEmpty()) {
+            const auto other =
+                std::find_if(installed.cbegin(), installed.cend(),
+                             [this](const CalmTrack& t) { return t != m_currentTrack; });
+            load(other != installed.cend() ? *other : installed.first(), autoPlay);
+            return;
+        }
+    }
+
+    const QList<CalmTrack> candidates = preferredPlayableTracks(pool);
+    const qsizetype index = candidates.indexOf(m_currentTrack);
+    if (index < 0) {
+        if (!candidates.isEmpty())
+            load(candidates.first(), autoPlay);
+        return;
+    }
+    if (m_shuffleEnabled && forward) {
+        QList<CalmTrack> others = candidates;
+        others.removeAll(m_currentTrack);
+        if (!others.isEmpty()) {
+            load(others.at(m_randomIndex(others.size())), autoPlay);
+            return;
+        }
+    }
+    const qsizetype count = candidates.size();
+    const qsizetype next = ((forward ? index + 1 : index - 1) + count) % count;
+    load(candidates.at(next), autoPlay);
+}
+
+void AudioController::select(const CalmTrack& track)
+{
+    if (!m_library.isTrackAvailable(track)) {
+        m_library.requestLatestPackIfNeeded();
+        return;
+    }
+    load(track, m_isPlaying);
+}
+
+void AudioController::selectAlbum(const CalmAlbum& album)
+{
+    m_albumStore.setSelectedAlbumID(album.id);
+    const QList<CalmTrack> filtered = filteredTracks();
+    if (filtered.contains(m_currentTrack))
+        return;
+    const QList<CalmTrack> candidates = preferredPlayableTracks(filtered);
+    if (!candidates.isEmpty())
+        load(candidates.first(), m_isPlaying);
+}
+
+void AudioController::selectMood(Mood mood)
+{
+    m_defaults.setValue(selectedMoodKey, rawValue(mood));
+    assign(this, m_selectedMood, mood, &AudioController::selectedMoodChanged);
+    applyPreset(mood);
+    const QList<CalmTrack> candidates = preferredPlayableTracks(filteredTracks());
+    if (candidates.isEmpty())
+        return;
+    const CalmTrack& drawn = candidates.at(m_randomIndex(candidates.size()));
+    if (drawn != m_currentTrack)
+        load(drawn, m_isPlaying);
+}
+
+void AudioController::selectKind(CalmKind kind)
+{
+    m_defaults.setValue(selectedKindKey, rawValue(kind));
+    assign(this, m_selectedKind, kind, &AudioController::selectedKindChanged);
+    const QList<CalmTrack> candidates = preferredPlayableTracks(filteredTracks());
+    if (candidates.contains(m_currentTrack) || candidates.isEmpty())
+        return;
+    load(candidates.first(), m_isPlaying);
+}
+
+void AudioController::handleBuiltInLibraryChanged()
+{
+    if (m_albumStore.selectedAlbumID() != builtInAlbumID)
+        return;
+    const QList<CalmTrack>& builtInTracks = m_albumStore.builtInAlbum().tracks;
+    for (const CalmTrack& track : builtInTracks) {
+        if (track.id == m_currentTrack.id) {
+            setCurrentTrack(track);
+            break;
+        }
+    }
+    if (m_currentTrackUsesStarterFallback && primaryPath(m_currentTrack)) {
+        load(m_currentTrack, m_isPlaying);
+        return;
+    }
+    if (resolvedAudio(m_currentTrack))
+        return;
+    QList<CalmTrack> candidates = preferredPlayableTracks(filteredTracks());
+    if (candidates.isEmpty())
+        candidates = preferredPlayableTracks(builtInTracks);
+    if (!candidates.isEmpty())
+        load(candidates.first(), m_isPlaying);
+}
+
+void AudioController::togglePlayPause()
+{
+    if (m_isPlaying)
+        pause();
+    else
+        play();
+}
+
+void AudioController::next()
+{
+    moveTrack(true, m_isPlaying);
+}
+
+void AudioController::previous()
+{
+    if (m_currentTime > 4.0)
+        seek(0);
+    else
+        moveTrack(false, m_isPlaying);
+}
+
+void AudioController::setVolume(double volume)
+{
+    if (!std::isfinite(volume))
+        return;
+    const double clamped = std::clamp(volume, 0.0, 1.0);
+    m_defaults.setValue(volumeKey, clamped);
+    m_engine.setVolume(clamped);
+    assign(this, m_volume, clamped, &AudioController::volumeChanged);
+}
+
+void AudioController::setPlaybackRate(double rate)
+{
+    m_engine.setPlaybackRate(rate);
+    assign(this, m_playbackRate, rate, &AudioController::playbackRateChanged);
+}
+
+void AudioController::setLowGain(double decibels)
+{
+    assign(this, m_lowGain, decibels, &AudioController::lowGainChanged);
+    applyGains();
+}
+
+void AudioController::setMidGain(double decibels)
+{
+    assign(this, m_midGain, decibels, &AudioController::midGainChanged);
+    applyGains();
+}
+
+void AudioController::setHighGain(double decibels)
+{
+    assign(this, m_highGain, decibels, &AudioController::highGainChanged);
+    applyGains();
+}
+
+void AudioController::setReverbMix(double percent)
+{
+    m_engine.setReverbMix(percent);
+    assign(this, m_reverbMix, percent, &AudioController::reverbMixChanged);
+}
+
+void AudioController::applyGains()
+{
+    m_engine.setEqualizerGains(float(m_lowGain), float(m_midGain), float(m_highGain));
+}
+
+void AudioController::applyPreset(Mood mood)
+{
+    const SoundPreset preset = soundPreset(mood);
+    setLowGain(preset.lowGain);
+    setMidGain(preset.midGain);
+    setHighGain(preset.highGain);
+    setReverbMix(preset.reverbMix);
+    setPlaybackRate(preset.playbackRate);
+}
+
+void AudioController::setSleepMinutes(double minutes)
+{
+    assign(this, m_sleepMinutes, minutes, &AudioController::sleepMinutesChanged);
+}
+
+void AudioController::startSleepTimer()
+{
+    m_sleepTimer.stop();
+    if (m_sleepMinutes > 0) {
+        setSleepTimeRemaining(m_sleepMinutes * 60);
+        m_sleepTimer.start();
+    } else {
+        setSleepTimeRemaining(0);
+    }
+}
+
+void AudioController::cancelSleepTimer()
+{
+    m_sleepTimer.stop();
+    setSleepTimeRemaining(0);
+    setSleepMinutes(0);
+}
+
+void AudioController::sleepTimerTick()
+{
+    setSleepTimeRemaining(m_sleepTimeRemaining - 1);
+    if (m_sleepTimeRemaining <= 0) {
+        m_sleepTimer.stop();
+        setSleepTimeRemaining(0);
+        pause();
+    }
+}
+
+void AudioController::setCurrentTrack(const CalmTrack& track)
+{
+    m_defaults.setValue(currentTrackIDKey, track.id);
+    assign(this, m_currentTrack, track, &AudioController::currentTrackChanged);
+}
+
+void AudioController::setIsPlaying(bool playing)
+{
+    if (m_isPlaying == playing)
+        return;
+    m_isPlaying = playing;
+    Q_EMIT playbackStateDidChange(playing);
+}
+
+void AudioController::setCurrentTime(double seconds)
+{
+    assign(this, m_currentTime, seconds, &AudioController::currentTimeChanged);
+}
+
+void AudioController::setProgress(double progress)
+{
+    assign(this, m_progress, progress, &AudioController::progressChanged);
+}
+
+void AudioController::setSleepTimeRemaining(double seconds)
+{
+    assign(this, m_sleepTimeRemaining, seconds, &AudioController::sleepTimeRemainingChanged);
+}
+
+} // namespace calmcove

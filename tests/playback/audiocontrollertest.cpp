@@ -1,0 +1,478 @@
+// The player's rules, on an engine driven by a manual clock: which track plays, what comes
+// next, the clock, the sound settings, the sleep timer and the stored choices.
+
+#include "playback/audiocontroller.h"
+
+#include "albums/albumstore.h"
+#include "manualengine.h"
+#include "model/tracklibrary.h"
+#include "platform/userdefaults.h"
+#include "playback/trackaudiolibrary.h"
+#include "support/qtprinters.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace calmcove {
+namespace {
+
+// The track library as the player sees it: installed files by resource name and the
+// starter copies.
+class ScriptedLibrary : public TrackAudioLibrary
+{
+public:
+    std::optional<QString> localPath(const QString& resourceName) const override
+    {
+        if (installed.contains(resourceName))
+            return QStringLiteral("/library/") + resourceName + QStringLiteral(".m4a");
+        return std::nullopt;
+    }
+    std::optional<QString> starterPath(const QString& resourceName) const override
+    {
+        if (startersShipped && TrackLibrary::starterTrackIDs().contains(resourceName))
+            return QStringLiteral("/starter/") + resourceName + QStringLiteral(".m4a");
+        return std::nullopt;
+    }
+    bool isTrackAvailable(const CalmTrack& track) const override
+    {
+        const auto* bundled = std::get_if<BundledAudio>(&track.source);
+        return !bundled || localPath(bundled->resourceName) || starterPath(bundled->resourceName);
+    }
+    void requestLatestPackIfNeeded() override { ++installRequests; }
+
+    QSet<QString> installed;
+    bool startersShipped = true;
+    int installRequests = 0;
+};
+
+const CalmTrack& catalogueTrack(const char* id)
+{
+    for (const CalmTrack& track : TrackLibrary::tracks()) {
+        if (track.id == QLatin1String(id))
+            return track;
+    }
+    throw std::logic_error("no such catalogue track");
+}
+
+class AudioControllerTest : public ::testing::Test
+{
+protected:
+    AudioController& controller()
+    {
+        if (!m_controller) {
+            AudioController::Options options;
+            options.randomIndex = [this](qsizetype count) {
+                draws.append(count);
+                return nextDraw % count;
+            };
+            options.sleepTickIntervalMs = 2;
+            m_controller = std::make_unique<AudioController>(m_albums, m_library, m_engine,
+                                                             m_defaults, options);
+        }
+        return *m_controller;
+    }
+
+    void recreateController()
+    {
+        m_controller.reset();
+        controller();
+    }
+
+    // Plays `seconds` and delivers the completions that result.
+    void advance(double seconds)
+    {
+        m_engine.advance(seconds);
+        QCoreApplication::processEvents();
+        controller().updateClock();
+    }
+
+    CalmAlbum importAlbum(int trackCount)
+    {
+        const auto album = m_albums.createAlbum(QStringLiteral("Mine"));
+        QList<CalmTrack> tracks;
+        for (int i = 0; i < trackCount; ++i) {
+            const QString path = m_albums.rootDirectory() + QLatin1Char('/') + album->id +
+                                 QStringLiteral("/%1.mp3").arg(i);
+            QFile file(path);
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+            tracks.append(CalmTrack{QStringLiteral("I%1").arg(i), album->id,
+                                    QStringLiteral("Imported %1").arg(i), QStringLiteral("Me"), 30,
+                                    everyMood(), CalmKind::all, FileAudio{path}});
+        }
+        // Written the way an import writes it, then read back by a fresh store.
+        QFile index(m_albums.rootDirectory() + QStringLiteral("/albums.json"));
+        EXPECT_TRUE(index.open(QIODevice::ReadOnly));
+        QByteArray json = index.readAll();
+        index.close();
+        QByteArray tracksJson = "[";
+        for (qsizetype i = 0; i < tracks.size(); ++i) {
+            tracksJson +=
+                QStringLiteral(
+                    R"(%1{"id":"I%2","title":"t","artist":"a","duration":30,"fileName":"%2.mp3"})")
+                    .arg(i ? QStringLiteral(",") : QString())
+                    .arg(i)
+                    .toUtf8();
+        }
+        tracksJson += "]";
+        json.replace("\"tracks\":[]", "\"tracks\":" + tracksJson);
+        EXPECT_TRUE(index.open(QIODevice::WriteOnly));
+        index.write(json);
+        index.close();
+        return *album;
+    }
+
+    QTemporaryDir m_dir;
+    UserDefaults m_defaults{m_dir.path() + QStringLiteral("/settings.conf")};
+    AlbumStore m_albums{m_defaults, m_dir.path() + QStringLiteral("/albums")};
+    ScriptedLibrary m_library;
+    test::ManualEngine m_engine;
+    qsizetype nextDraw = 0;
+    QList<qsizetype> draws;
+    std::unique_ptr<AudioController> m_controller;
+};
+
+TEST_F(AudioControllerTest, FirstLaunchPlaysStarterTracksOnly)
+{
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
+    EXPECT_FALSE(controller().isPlaying());
+    EXPECT_EQ(m_engine.opened, QStringList{QStringLiteral("/starter/morning-tea-steam.m4a")});
+    EXPECT_EQ(m_defaults.string(QStringLiteral("currentTrackID")),
+              QStringLiteral("morning-tea-steam"));
+
+    controller().play();
+    EXPECT_TRUE(m_engine.running);
+    EXPECT_TRUE(m_engine.playing);
+    // With focus selected only one starter passes; next wraps to it again.
+    controller().next();
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
+    EXPECT_TRUE(controller().isPlaying());
+
+    // The stored mood picks the first starter it lets through.
+    m_defaults.setValue(QStringLiteral("selectedMood"), QStringLiteral("Night"));
+    m_defaults.remove(QStringLiteral("currentTrackID"));
+    recreateController();
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("midnight-overpass"));
+
+    // No starter passes the kind filter: the first starter of the default album.
+    m_defaults.setValue(QStringLiteral("selectedKind"), QStringLiteral("Soft glitch"));
+    m_defaults.remove(QStringLiteral("currentTrackID"));
+    recreateController();
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
+    controller().next();
+    controller().next();
+    EXPECT_TRUE(TrackLibrary::starterTrackIDs().contains(controller().currentTrack().id));
+}
+
+TEST_F(AudioControllerTest, NextSwitchesFromStarterToLibraryEvenInShuffle)
+{
+    controller().setShuffleEnabled(true);
+    controller().play();
+    m_library.installed = {QStringLiteral("corner-bookshop")};
+
+    controller().next();
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("corner-bookshop"));
+    EXPECT_EQ(m_engine.opened.last(), QStringLiteral("/library/corner-bookshop.m4a"));
+    EXPECT_TRUE(draws.isEmpty());
+}
+
+TEST_F(AudioControllerTest, PreviousRestartsAfterFourSeconds)
+{
+    m_library.installed = {QStringLiteral("morning-tea-steam"),
+                           QStringLiteral("dusty-window-light"), QStringLiteral("corner-bookshop")};
+    controller().play();
+    controller().next();
+    ASSERT_EQ(controller().currentTrack().id, QStringLiteral("dusty-window-light"));
+
+    advance(4.1);
+    controller().previous();
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("dusty-window-light"));
+    EXPECT_EQ(controller().currentTime(), 0);
+
+    advance(4.0);
+    EXPECT_DOUBLE_EQ(controller().currentTime(), 4.0);
+    controller().previous();
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
+    controller().previous(); // wraps backwards
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("corner-bookshop"));
+}
+
+TEST_F(AudioControllerTest, ShuffleWithOneCandidateReloadsItFromTheStart)
+{
+    m_library.installed = {QStringLiteral("morning-tea-steam")};
+    controller().setShuffleEnabled(true);
+    controller().play();
+    advance(10);
+    controller().next();
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
+    EXPECT_EQ(controller().currentTime(), 0);
+    EXPECT_EQ(m_engine.opened.size(), 2);
+    EXPECT_TRUE(draws.isEmpty());
+}
+
+TEST_F(AudioControllerTest, TrackEndAdvancesAndLateCompletionsAreIgnored)
+{
+    m_library.installed = {QStringLiteral("morning-tea-steam"),
+                           QStringLiteral("dusty-window-light")};
+    m_engine.lengths[QStringLiteral("/library/morning-tea-steam.m4a")] = 5;
+    controller().play();
+    advance(5);
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("dusty-window-light"));
+    EXPECT_TRUE(controller().isPlaying());
+
+    // A completion that arrives after the listener moved on changes nothing.
+    auto stale = std::move(m_engine.segments.front().completion);
+    m_engine.segments.front().completion = [] {};
+    controller().next();
+    ASSERT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
+    stale();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
+
+    // A track that ends while paused does not advance.
+    controller().pause();
+    m_engine.playing = true;
+    advance(6);
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
+}
+
+TEST_F(AudioControllerTest, SeekToTheEndWhilePlayingStartsTheNextTrack)
+{
+    m_library.installed = {QStringLiteral("morning-tea-steam"),
+                           QStringLiteral("dusty-window-light")};
+    controller().play();
+    controller().seek(1.0);
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("dusty-window-light"));
+    EXPECT_TRUE(controller().isPlaying());
+
+    controller().pause();
+    const size_t scheduled = m_engine.segments.size();
+    controller().seek(1.0);
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("dusty-window-light"));
+    EXPECT_TRUE(m_engine.segments.empty());
+    EXPECT_EQ(scheduled, 1u);
+    EXPECT_FALSE(controller().isPlaying());
+
+    controller().seek(0.5);
+    EXPECT_NEAR(controller().currentTime(), 50, 0.01);
+    EXPECT_NEAR(controller().progress(), 50 / controller().currentTrack().duration, 1e-9);
+    EXPECT_EQ(m_engine.segments.front().startFrame, qint64(50 * test::ManualEngine::sampleRate));
+}
+
+TEST_F(AudioControllerTest, ClockFollowsThePositionAcrossPauseAndResume)
+{
+    controller().play();
+    advance(3);
+    EXPECT_DOUBLE_EQ(controller().currentTime(), 3);
+    controller().pause();
+    EXPECT_DOUBLE_EQ(controller().currentTime(), 3);
+    advance(2); // paused: nothing plays
+    EXPECT_DOUBLE_EQ(controller().currentTime(), 3);
+    controller().play();
+    advance(2);
+    EXPECT_DOUBLE_EQ(controller().currentTime(), 5);
+    EXPECT_EQ(controller().displayTime(), QStringLiteral("0:05 / 2:44"));
+
+    controller().stop();
+    EXPECT_FALSE(controller().isPlaying());
+    EXPECT_EQ(controller().currentTime(), 0);
+    EXPECT_EQ(m_engine.segments.front().startFrame, 0);
+}
+
+TEST_F(AudioControllerTest, SilenceUntilTheLibraryDeliversAPlayableTrack)
+{
+    m_library.startersShipped = false;
+    m_defaults.setValue(QStringLiteral("selectedKind"), QStringLiteral("Soft glitch"));
+    controller();
+    EXPECT_TRUE(m_engine.opened.isEmpty());
+    EXPECT_GE(m_library.installRequests, 1);
+
+    controller().play();
+    EXPECT_TRUE(controller().isPlaying());
+    EXPECT_TRUE(m_engine.running);
+    EXPECT_TRUE(m_engine.segments.empty());
+
+    m_library.installed = {QStringLiteral("pixel-snowfall")};
+    controller().handleBuiltInLibraryChanged();
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("pixel-snowfall"));
+    EXPECT_EQ(m_engine.segments.size(), 1u);
+    EXPECT_TRUE(m_engine.playing);
+}
+
+TEST_F(AudioControllerTest, LibraryChangeSwapsTheStarterCopyForTheLibraryFile)
+{
+    controller().play();
+    advance(20);
+    QList<CalmTrack> tracks = TrackLibrary::tracks();
+    tracks[0].title = QStringLiteral("Morning Tea Steam (library)");
+    m_library.installed = {QStringLiteral("morning-tea-steam")};
+    m_albums.updateBuiltInTracks(tracks);
+    controller().handleBuiltInLibraryChanged();
+    EXPECT_EQ(controller().currentTrack().title, QStringLiteral("Morning Tea Steam (library)"));
+    EXPECT_EQ(m_engine.opened.last(), QStringLiteral("/library/morning-tea-steam.m4a"));
+    EXPECT_EQ(controller().currentTime(), 0);
+    EXPECT_TRUE(controller().isPlaying());
+}
+
+TEST_F(AudioControllerTest, MoodAndKindSelection)
+{
+    m_library.installed = {QStringLiteral("morning-tea-steam"),
+                           QStringLiteral("dusty-window-light"), QStringLiteral("pixel-snowfall")};
+    controller();
+    // The draw may hit the current track, which then simply stays.
+    nextDraw = 0;
+    controller().selectMood(Mood::focus);
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
+    EXPECT_EQ(m_engine.opened.size(), 1);
+    nextDraw = 1;
+    controller().selectMood(Mood::focus);
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("pixel-snowfall"));
+    EXPECT_EQ(m_defaults.string(QStringLiteral("selectedMood")), QStringLiteral("Focus"));
+
+    // A kind keeps the current track whenever it still passes.
+    controller().selectKind(CalmKind::softGlitch);
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("pixel-snowfall"));
+    controller().selectKind(CalmKind::dustyBeat);
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
+    EXPECT_EQ(m_defaults.string(QStringLiteral("selectedKind")), QStringLiteral("Dusty beat"));
+}
+
+TEST_F(AudioControllerTest, ImportedAlbumsIgnoreFiltersAndEmptyOnesFallBack)
+{
+    const CalmAlbum imported = importAlbum(2);
+    AlbumStore reopened(m_defaults, m_albums.rootDirectory());
+    ASSERT_EQ(reopened.importedAlbums().at(0).tracks.size(), 2);
+    AudioController player(reopened, m_library, m_engine, m_defaults);
+    player.selectKind(CalmKind::nightDrive);
+    player.selectAlbum(reopened.importedAlbums().at(0));
+    EXPECT_EQ(player.filteredTracks(), reopened.importedAlbums().at(0).tracks);
+    EXPECT_EQ(player.currentTrack().id, QStringLiteral("I0"));
+    player.next();
+    EXPECT_EQ(player.currentTrack().id, QStringLiteral("I1"));
+
+    const auto empty = reopened.createAlbum(QStringLiteral("Empty"));
+    player.selectAlbum(*empty);
+    EXPECT_EQ(player.currentTrack().id, QStringLiteral("I1")); // nothing to choose
+    player.next();
+    EXPECT_EQ(player.currentTrack().albumID, builtInAlbumID);
+    EXPECT_EQ(imported.name, QStringLiteral("Mine"));
+}
+
+TEST_F(AudioControllerTest, SelectingAnUnavailableTrackAsksForTheLibrary)
+{
+    controller();
+    const int before = m_library.installRequests;
+    controller().select(catalogueTrack("corner-bookshop"));
+    EXPECT_EQ(m_library.installRequests, before + 1);
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
+
+    m_engine.unreadable.insert(QStringLiteral("/starter/midnight-overpass.m4a"));
+    controller().select(catalogueTrack("midnight-overpass"));
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("midnight-overpass"));
+}
+
+TEST_F(AudioControllerTest, EngineThatCannotStartLeavesThePlayerPaused)
+{
+    m_engine.startError = QStringLiteral("Connection refused");
+    QSignalSpy state(&controller(), &AudioController::playbackStateDidChange);
+    controller().play();
+    EXPECT_FALSE(controller().isPlaying());
+    EXPECT_EQ(state.count(), 0);
+
+    m_engine.startError.reset();
+    controller().togglePlayPause();
+    ASSERT_EQ(state.count(), 1);
+    EXPECT_EQ(state.at(0).at(0).toBool(), true);
+    controller().togglePlayPause();
+    EXPECT_EQ(state.count(), 2);
+}
+
+TEST_F(AudioControllerTest, PresetsAndVolume)
+{
+    controller().selectMood(Mood::sleepy);
+    EXPECT_EQ(m_engine.rate, 0.88);
+    EXPECT_EQ(m_engine.reverbMix, 28);
+    EXPECT_EQ(m_engine.gains, (std::array<float, 3>{2, -3, -5}));
+    controller().selectMood(Mood::boost);
+    EXPECT_EQ(m_engine.rate, 1.04);
+    EXPECT_EQ(m_engine.reverbMix, 6);
+    EXPECT_EQ(m_engine.gains, (std::array<float, 3>{1, 1.5f, 2}));
+    EXPECT_EQ(controller().lowGain(), 1);
+
+    EXPECT_EQ(controller().volume(), 0.72);
+    controller().setVolume(1.5);
+    EXPECT_EQ(controller().volume(), 1);
+    EXPECT_EQ(m_engine.volume, 1);
+    EXPECT_EQ(m_defaults.number(QStringLiteral("volume")), 1);
+    controller().setVolume(-0.2);
+    EXPECT_EQ(controller().volume(), 0);
+    controller().setVolume(std::numeric_limits<double>::quiet_NaN());
+    controller().setVolume(std::numeric_limits<double>::infinity());
+    EXPECT_EQ(controller().volume(), 0);
+    EXPECT_EQ(m_defaults.number(QStringLiteral("volume")), 0);
+}
+
+TEST_F(AudioControllerTest, ChoicesPersistAndUnreadableValuesFallBack)
+{
+    m_library.installed = {QStringLiteral("corner-bookshop"), QStringLiteral("morning-tea-steam")};
+    controller().selectMood(Mood::cozy);
+    controller().setShuffleEnabled(true);
+    controller().setVolume(0.4);
+    controller().select(catalogueTrack("corner-bookshop"));
+    recreateController();
+    EXPECT_EQ(controller().selectedMood(), Mood::cozy);
+    EXPECT_TRUE(controller().shuffleEnabled());
+    EXPECT_EQ(controller().volume(), 0.4);
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("corner-bookshop"));
+    EXPECT_EQ(controller().playbackRate(), 0.96);
+
+    for (const char* stored : {"loud", "nan", "inf"}) {
+        m_defaults.setValue(QStringLiteral("volume"), QString::fromLatin1(stored));
+        m_defaults.setValue(QStringLiteral("selectedMood"), QStringLiteral("cozy"));
+        recreateController();
+        EXPECT_EQ(controller().volume(), 0.72) << stored;
+        EXPECT_EQ(controller().selectedMood(), Mood::focus);
+    }
+}
+
+TEST_F(AudioControllerTest, SleepTimerPausesWhenItRunsOut)
+{
+    controller().play();
+    controller().setSleepMinutes(0.05); // three ticks
+    controller().startSleepTimer();
+    EXPECT_EQ(controller().sleepTimeRemaining(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(controller().isPlaying(), false, 5000);
+    EXPECT_EQ(controller().sleepTimeRemaining(), 0);
+    EXPECT_EQ(controller().sleepMinutes(), 0.05);
+
+    controller().startSleepTimer();
+    controller().cancelSleepTimer();
+    EXPECT_EQ(controller().sleepTimeRemaining(), 0);
+    EXPECT_EQ(controller().sleepMinutes(), 0);
+
+    controller().setSleepMinutes(10);
+    controller().startSleepTimer();
+    controller().setSleepMinutes(0);
+    controller().startSleepTimer(); // zero minutes: clears the time, runs nothing
+    EXPECT_EQ(controller().sleepTimeRemaining(), 0);
+    controller().play();
+    QTest::qWait(30);
+    EXPECT_TRUE(controller().isPlaying());
+}
+
+TEST(FormatTimeTest, MinutesAndSeconds)
+{
+    EXPECT_EQ(formatTime(3725), QStringLiteral("62:05"));
+    EXPECT_EQ(formatTime(-3), QStringLiteral("0:00"));
+    EXPECT_EQ(formatTime(59.99), QStringLiteral("0:59"));
+    EXPECT_EQ(formatTime(std::numeric_limits<double>::quiet_NaN()), QStringLiteral("0:00"));
+}
+
+} // namespace
+} // namespace calmcove
