@@ -31,13 +31,14 @@ void printLine(const QString& line)
     std::fflush(stdout);
 }
 
-template <typename T, typename Signal>
-void assign(QObject* owner, T& field, const T& value, Signal changed)
+// Assigns an observable field and notifies only when the value really changes.
+template <typename T>
+void assign(AudioController* owner, T& field, const T& value, void (AudioController::*changed)())
 {
     if (field == value)
         return;
     field = value;
-    Q_EMIT(static_cast<AudioController*>(owner)->*changed)();
+    Q_EMIT(owner->*changed)();
 }
 
 } // namespace
