@@ -1,0 +1,199 @@
+#include "audioengine.h"
+
+#include "decoderthread.h"
+#include "renderchain.h"
+
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace calmcove {
+
+namespace {
+constexpr std::uint64_t frameMask = (std::uint64_t(1) << 48) - 1;
+
+double finiteOr(double value, double fallback)
+{
+    return std::isfinite(value) ? value : fallback;
+}
+} // namespace
+
+quint64 PlayerNode::scheduleSegment(std::shared_ptr<const AudioFile> file, qint64 startFrame,
+                                    qint64 frameCount, Completion completion)
+{
+    AudioEngine& engine = m_engine;
+    const quint64 id = engine.m_nextSegmentID++;
+    const qint64 start = std::clamp<qint64>(startFrame, 0, file->length());
+    const qint64 count = std::clamp<qint64>(frameCount, 0, file->length() - start);
+    auto segment = std::make_shared<PlayerSegment>(
+        id, std::move(file), start, count, engine.m_sampleRate,
+        std::bit_ceil(std::size_t(DecoderThread::bufferSeconds * engine.m_sampleRate)));
+    engine.m_segments.emplace(id, AudioEngine::SegmentEntry{segment, std::move(completion)});
+    engine.m_decoder->add(segment);
+    engine.submit(PlayerCommand{PlayerCommand::Type::schedule, segment.get()});
+    return id;
+}
+
+void PlayerNode::play()
+{
+    m_playing = true;
+    m_engine.submit(PlayerCommand{PlayerCommand::Type::play});
+}
+
+void PlayerNode::pause()
+{
+    m_playing = false;
+    m_engine.submit(PlayerCommand{PlayerCommand::Type::pause});
+}
+
+void PlayerNode::stop()
+{
+    m_playing = false;
+    ++m_generation;
+    AudioEngine& engine = m_engine;
+    // Completions of discarded segments are due now, not when the render thread gets to
+    // the stop (which may be never, with no sound server).
+    for (auto& [id, entry] : engine.m_segments) {
+        entry.segment->discarded.store(true, std::memory_order_relaxed);
+        if (entry.completed)
+            continue;
+        entry.completed = true;
+        QMetaObject::invokeMethod(
+            &engine, [completion = entry.completion] { completion(SegmentEnd::discarded); },
+            Qt::QueuedConnection);
+    }
+    engine.submit(PlayerCommand{PlayerCommand::Type::pause});
+    engine.submit(PlayerCommand{PlayerCommand::Type::stop, nullptr, m_generation});
+}
+
+std::optional<qint64> PlayerNode::sampleTime() const
+{
+    if (!m_playing || !m_engine.m_running)
+        return std::nullopt;
+    const std::uint64_t packed = m_engine.m_chain->player().packedSampleTime();
+    if ((packed >> 48) != m_generation)
+        return 0; // the render thread has not reached the last stop yet
+    return qint64(packed & frameMask);
+}
+
+AudioEngine::AudioEngine(std::unique_ptr<AudioOutput> output, int sampleRate, QObject* parent)
+    : QObject(parent), m_sampleRate(sampleRate), m_output(std::move(output)),
+      m_decoderWakeup(std::make_unique<Wakeup>()),
+      m_chain(std::make_unique<RenderChain>(sampleRate, *m_decoderWakeup)), m_player(*this)
+{
+    m_decoder = std::make_unique<DecoderThread>(
+        sampleRate, m_chain->player().events(), *m_decoderWakeup, [this](const PlayerEvent& event) {
+            QMetaObject::invokeMethod(
+                this, [this, event] { handleEvent(event); }, Qt::QueuedConnection);
+        });
+}
+
+AudioEngine::~AudioEngine()
+{
+    stop();
+    m_decoder.reset();
+}
+
+bool AudioEngine::start(QString* errorMessage)
+{
+    if (m_running)
+        return true;
+    if (!m_output) {
+        if (errorMessage)
+            *errorMessage = QStringLiteral("No audio output");
+        return false;
+    }
+    QString reason;
+    if (!m_output->start(AudioFormat{m_sampleRate, 2}, m_chain.get(), &reason)) {
+        if (errorMessage)
+            *errorMessage =
+                reason.isEmpty() ? QStringLiteral("The audio output did not start") : reason;
+        return false;
+    }
+    m_running = true;
+    return true;
+}
+
+void AudioEngine::stop()
+{
+    if (!m_running)
+        return;
+    m_output->stop();
+    m_running = false;
+    // With no render thread left, the main thread plays its part for queued commands.
+    m_chain->player().processCommands();
+    m_decoderWakeup->notify();
+}
+
+void AudioEngine::submit(const PlayerCommand& command)
+{
+    PlayerStage& player = m_chain->player();
+    if (!m_running) {
+        player.apply(command);
+        m_decoderWakeup->notify();
+        return;
+    }
+    // The render thread empties the queue every few milliseconds; a full queue means the
+    // output is stalled (a sound server being restarted), so wait only briefly.
+    for (int attempt = 0; !player.commands().push(command); ++attempt) {
+        m_output->wake();
+        if (attempt == 200) {
+            if (command.type == PlayerCommand::Type::schedule)
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, id = command.segment->id] {
+                        handleEvent(PlayerEvent{PlayerEvent::Type::released, id});
+                    },
+                    Qt::QueuedConnection);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    m_output->wake();
+}
+
+void AudioEngine::handleEvent(const PlayerEvent& event)
+{
+    const auto found = m_segments.find(event.segmentID);
+    if (found == m_segments.end())
+        return;
+    SegmentEntry entry = std::move(found->second);
+    m_segments.erase(found);
+    entry.segment->discarded.store(true, std::memory_order_relaxed);
+    if (!entry.completed && entry.completion)
+        entry.completion(event.type == PlayerEvent::Type::finished
+                             ? PlayerNode::SegmentEnd::played
+                             : PlayerNode::SegmentEnd::discarded);
+}
+
+void AudioEngine::setEqualiserGains(double lowDb, double midDb, double highDb)
+{
+    ChainParameters& parameters = m_chain->parameters();
+    parameters.lowGain.store(std::clamp(finiteOr(lowDb, 0), -24.0, 24.0));
+    parameters.midGain.store(std::clamp(finiteOr(midDb, 0), -24.0, 24.0));
+    parameters.highGain.store(std::clamp(finiteOr(highDb, 0), -24.0, 24.0));
+}
+
+void AudioEngine::setRate(double rate)
+{
+    m_chain->parameters().rate.store(std::clamp(finiteOr(rate, 1), 0.5, 2.0));
+}
+
+void AudioEngine::setReverbMix(double percent)
+{
+    m_chain->parameters().reverbMix.store(std::clamp(finiteOr(percent, 0), 0.0, 100.0));
+}
+
+void AudioEngine::setVolume(double volume)
+{
+    m_chain->parameters().volume.store(std::clamp(finiteOr(volume, 0), 0.0, 1.0));
+}
+
+std::uint64_t AudioEngine::underruns() const
+{
+    return m_chain->player().underruns() + m_output->underruns();
+}
+
+} // namespace calmcove

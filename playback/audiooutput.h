@@ -1,0 +1,69 @@
+#pragma once
+
+// The contract between the engine and a sound output backend ("pulse", "null", and the
+// capture backend of tests and benchmarks), after mpv's audio outputs.
+//
+// Who drives the data: the backend. It pulls audio by calling Renderer::render() from its
+// render thread whenever it wants more; the engine never pushes.
+// Threads: start(), stop() and wake() are called on the main thread only. render() runs on
+// the backend's render thread (pulse: the libpulse main-loop thread; null: a clock thread
+// of its own; capture: whoever calls CaptureOutput::render()), never two at a time, and
+// never before start() or after stop() has returned.
+// Buffers: the backend owns the buffer it passes to render() and keeps it only for that
+// call; the engine writes exactly frames × channels interleaved 32-bit floats into it.
+
+#include <cstdint>
+#include <memory>
+#include <QString>
+
+namespace calmcove {
+
+struct AudioFormat
+{
+    int sampleRate = 44100;
+    int channels = 2; // interleaved float32
+};
+
+struct RenderTiming
+{
+    // False when nobody is listening in real time (offline capture): render() may then wait
+    // for decoded audio instead of playing silence.
+    bool realTime = true;
+    // Frames between the first frame of this buffer and the speaker (the backend's buffer).
+    double latencyFrames = 0;
+};
+
+class AudioOutput
+{
+public:
+    class Renderer
+    {
+    public:
+        // Render thread. Fills frames × channels floats. When realTime, it must not block,
+        // allocate or do I/O. Returns false when the output is silent and will stay silent
+        // until the engine calls wake(): the backend may then stop calling (and save the CPU).
+        virtual bool render(float* buffer, int frames, const RenderTiming& timing) = 0;
+
+    protected:
+        ~Renderer() = default;
+    };
+
+    virtual ~AudioOutput() = default;
+
+    virtual QString name() const = 0;
+    // Main thread. Opens the device and starts pulling from renderer (which must outlive
+    // stop()). On failure returns false with a reason for the listener (e.g. libpulse's
+    // "Connection refused") and leaves nothing running.
+    virtual bool start(const AudioFormat& format, Renderer* renderer, QString* errorMessage) = 0;
+    // Main thread. Afterwards render() is not running and will not be called. Idempotent.
+    virtual void stop() = 0;
+    // Main thread, cheap: resume pulling after render() returned false. Harmless otherwise.
+    virtual void wake() = 0;
+    // Any thread: times the device ran dry although the engine was asked in time.
+    virtual std::uint64_t underruns() const { return 0; }
+};
+
+// "pulse" or "null"; null for any other name.
+std::unique_ptr<AudioOutput> createAudioOutput(const QString& name);
+
+} // namespace calmcove

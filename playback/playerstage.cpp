@@ -1,0 +1,229 @@
+#include "playerstage.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace calmcove {
+
+namespace {
+constexpr double fadeSeconds = 0.005;
+constexpr std::uint64_t frameMask = (std::uint64_t(1) << 48) - 1;
+} // namespace
+
+PlayerStage::PlayerStage(int sampleRate, int maxBlockFrames, Wakeup& decoderWakeup)
+    : m_decoderWakeup(decoderWakeup),
+      m_fadeStep(1.0f / float(std::max(1.0, std::round(fadeSeconds * sampleRate)))),
+      m_scratch(std::size_t(2 * maxBlockFrames))
+{}
+
+void PlayerStage::post(PlayerEvent::Type type, quint64 id)
+{
+    // The ring holds thousands of events and the decoder thread drains it continuously.
+    m_events.push(PlayerEvent{type, id});
+    m_wantDecoder = true;
+}
+
+void PlayerStage::publishSampleTime()
+{
+    qint64 frames = m_generationFrames;
+    if (const PlayerSegment* segment = current())
+        frames += segment->fileFramesPlayed(segment->framesRead);
+    m_sampleTime.store(std::uint64_t(m_generation) << 48 | (std::uint64_t(frames) & frameMask),
+                       std::memory_order_release);
+}
+
+void PlayerStage::processCommands()
+{
+    PlayerCommand command;
+    while (m_commands.pop(command))
+        apply(command);
+}
+
+void PlayerStage::apply(const PlayerCommand& command)
+{
+    switch (command.type) {
+    case PlayerCommand::Type::schedule:
+        if (m_queueSize == queueCapacity) {
+            post(PlayerEvent::Type::finished, command.segment->id);
+            break;
+        }
+        m_queue[(m_queueHead + m_queueSize++) % queueCapacity] = command.segment;
+        m_wantDecoder = true;
+        break;
+    case PlayerCommand::Type::play:
+        m_playing = true;
+        break;
+    case PlayerCommand::Type::pause:
+        m_playing = false;
+        break;
+    case PlayerCommand::Type::stop: {
+        // The audible segment fades out as a ghost instead of being cut mid-waveform.
+        releaseGhost();
+        PlayerSegment* playing = current();
+        if (playing && m_gain > 0 && playing->audio.readable() > 0) {
+            m_ghost = playing;
+            m_ghostGain = m_gain;
+            popCurrent();
+        }
+        while (PlayerSegment* segment = current()) {
+            popCurrent();
+            post(PlayerEvent::Type::released, segment->id);
+        }
+        for (int i = 0; i < m_finishingCount; ++i)
+            post(PlayerEvent::Type::released, m_finishing[i].id);
+        m_finishingCount = 0;
+        m_gain = 0;
+        m_generation = command.generation;
+        m_generationFrames = 0;
+        publishSampleTime();
+        break;
+    }
+    }
+}
+
+void PlayerStage::popCurrent()
+{
+    m_queueHead = (m_queueHead + 1) % queueCapacity;
+    --m_queueSize;
+}
+
+void PlayerStage::releaseGhost()
+{
+    if (m_ghost)
+        post(PlayerEvent::Type::released, m_ghost->id);
+    m_ghost = nullptr;
+}
+
+void PlayerStage::finishCurrent(const PlayerSegment& segment, int pulledSoFar)
+{
+    m_generationFrames += segment.fileFramesPlayed(segment.framesRead);
+    popCurrent();
+    const qint64 playedAt = m_blockStart + pulledSoFar + qint64(std::ceil(m_latency));
+    if (m_finishingCount == finishingCapacity)
+        post(PlayerEvent::Type::finished, segment.id);
+    else
+        m_finishing[m_finishingCount++] = Finishing{segment.id, playedAt};
+}
+
+void PlayerStage::beginBlock(qint64 outputFrames, double latencyFrames, bool realTime)
+{
+    m_blockStart = outputFrames;
+    m_latency = latencyFrames;
+    m_realTime = realTime;
+    m_pulled = 0;
+    m_underrunInBlock = false;
+}
+
+bool PlayerStage::waitForAudio(PlayerSegment* segment) const
+{
+    // Offline rendering only: the caller would rather wait than render a gap.
+    for (int i = 0; i < 50000; ++i) {
+        if (segment->audio.readable() > 0 ||
+            segment->decodeFinished.load(std::memory_order_acquire))
+            return true;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return false;
+}
+
+void PlayerStage::addGhost(float* frames, int count)
+{
+    if (!m_ghost)
+        return;
+    const int fadeLeft = int(std::ceil(m_ghostGain / m_fadeStep));
+    const int n = int(
+        std::min<std::size_t>(std::size_t(std::min(count, fadeLeft)), m_ghost->audio.readable()));
+    m_ghost->audio.read(reinterpret_cast<StereoFrame*>(m_scratch.data()), std::size_t(n));
+    for (int i = 0; i < n; ++i) {
+        m_ghostGain = std::max(0.0f, m_ghostGain - m_fadeStep);
+        frames[2 * i] += m_scratch[2 * i] * m_ghostGain;
+        frames[2 * i + 1] += m_scratch[2 * i + 1] * m_ghostGain;
+    }
+    if (n < count || m_ghostGain <= 0)
+        releaseGhost();
+}
+
+void PlayerStage::pull(float* frames, int count)
+{
+    std::fill_n(frames, 2 * count, 0.0f);
+    int done = 0;
+    while (done < count) {
+        if (!m_playing && m_gain <= 0)
+            break;
+        PlayerSegment* segment = current();
+        if (!segment) {
+            m_gain = 0; // the next segment after a pause in the queue fades in
+            break;
+        }
+        if (segment->framesRead >= segment->outputLength) {
+            finishCurrent(*segment, m_pulled + done);
+            continue;
+        }
+        std::size_t available = segment->audio.readable();
+        if (available == 0) {
+            if (!m_realTime && waitForAudio(segment))
+                continue;
+            if (segment->decodeFinished.load(std::memory_order_acquire)) {
+                if (segment->audio.readable() > 0)
+                    continue;
+                finishCurrent(*segment, m_pulled + done); // the file ended early
+                continue;
+            }
+            if (segment->framesRead > 0 && m_gain > 0 && !m_underrunInBlock) {
+                m_underrunInBlock = true;
+                m_underruns.fetch_add(1, std::memory_order_relaxed);
+                m_gain = 0; // come back with a fade rather than a click
+            }
+            m_wantDecoder = true;
+            break;
+        }
+        int n = int(std::min<qint64>({qint64(available), qint64(count - done),
+                                      segment->outputLength - segment->framesRead}));
+        if (!m_playing)
+            n = std::min(n, int(std::ceil(m_gain / m_fadeStep)));
+        float* out = frames + 2 * done;
+        segment->audio.read(reinterpret_cast<StereoFrame*>(out), std::size_t(n));
+        const float target = m_playing ? 1.0f : 0.0f;
+        if (m_gain != target) {
+            for (int i = 0; i < n; ++i) {
+                m_gain = m_playing ? std::min(1.0f, m_gain + m_fadeStep)
+                                   : std::max(0.0f, m_gain - m_fadeStep);
+                out[2 * i] *= m_gain;
+                out[2 * i + 1] *= m_gain;
+            }
+        }
+        segment->framesRead += n;
+        done += n;
+        if (segment->audio.readable() < segment->audio.capacity() / 2 &&
+            !segment->decodeFinished.load(std::memory_order_relaxed))
+            m_wantDecoder = true;
+    }
+    addGhost(frames, count);
+    m_pulled += count;
+}
+
+void PlayerStage::endBlock(qint64 outputFrames)
+{
+    int kept = 0;
+    for (int i = 0; i < m_finishingCount; ++i) {
+        if (m_finishing[i].playedAt <= outputFrames)
+            post(PlayerEvent::Type::finished, m_finishing[i].id);
+        else
+            m_finishing[kept++] = m_finishing[i];
+    }
+    m_finishingCount = kept;
+    publishSampleTime();
+    if (m_wantDecoder) {
+        m_wantDecoder = false;
+        m_decoderWakeup.notify();
+    }
+}
+
+bool PlayerStage::idle() const
+{
+    return !m_ghost && m_finishingCount == 0 && (m_queueSize == 0 || (!m_playing && m_gain <= 0));
+}
+
+} // namespace calmcove

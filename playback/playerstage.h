@@ -1,0 +1,93 @@
+#pragma once
+
+// The render-thread half of the player: takes the main thread's commands, plays the
+// scheduled segments' decoded audio one after another without a gap, fades a few
+// milliseconds at every start, pause and stop, and reports finished segments back.
+
+#include "playersegment.h"
+#include "timestretch.h"
+#include "wakeup.h"
+
+#include <array>
+#include <atomic>
+#include <vector>
+
+namespace calmcove {
+
+class PlayerStage final : public FrameSource
+{
+public:
+    // decoderWakeup is notified when events are waiting or a segment wants more audio.
+    PlayerStage(int sampleRate, int maxBlockFrames, Wakeup& decoderWakeup);
+
+    // Filled by the main thread, drained by processCommands().
+    SpscRing<PlayerCommand>& commands() { return m_commands; }
+    // Filled by processCommands()/endBlock(), drained by the decoder thread.
+    SpscRing<PlayerEvent>& events() { return m_events; }
+
+    // Everything below runs on the render thread, or on the main thread while no render
+    // thread exists (never both).
+    void processCommands();
+    void apply(const PlayerCommand& command);
+    // outputFrames: frames rendered so far; latencyFrames: how long a frame pulled now takes
+    // to be heard; realTime false lets pull() wait for the decoder instead of going silent.
+    void beginBlock(qint64 outputFrames, double latencyFrames, bool realTime);
+    void pull(float* frames, int count) override;
+    void endBlock(qint64 outputFrames);
+    // Nothing playing, nothing fading.
+    bool idle() const;
+
+    // Any thread: the sample time as (generation << 48 | file frames), see PlayerNode.
+    std::uint64_t packedSampleTime() const { return m_sampleTime.load(std::memory_order_acquire); }
+    // Any thread: blocks in which audio was due but the decoder had none ready.
+    std::uint64_t underruns() const { return m_underruns.load(std::memory_order_relaxed); }
+
+private:
+    PlayerSegment* current() const { return m_queueSize > 0 ? m_queue[m_queueHead] : nullptr; }
+    void popCurrent();
+    void finishCurrent(const PlayerSegment& segment, int pulledSoFar);
+    void releaseGhost();
+    void addGhost(float* frames, int count);
+    bool waitForAudio(PlayerSegment* segment) const;
+    void post(PlayerEvent::Type type, quint64 id);
+    void publishSampleTime();
+
+    static constexpr int queueCapacity = 64;
+    static constexpr int finishingCapacity = 64;
+
+    SpscRing<PlayerCommand> m_commands{1024};
+    SpscRing<PlayerEvent> m_events{4096};
+    Wakeup& m_decoderWakeup;
+
+    std::array<PlayerSegment*, queueCapacity> m_queue{};
+    int m_queueHead = 0, m_queueSize = 0;
+    struct Finishing
+    {
+        quint64 id;
+        qint64 playedAt; // output frame at which its last frame is heard
+    };
+    std::array<Finishing, finishingCapacity> m_finishing{};
+    int m_finishingCount = 0;
+
+    bool m_playing = false;
+    float m_gain = 0;                 // fade gain of the current segment
+    float m_fadeStep;                 // per frame
+    PlayerSegment* m_ghost = nullptr; // a stopped segment fading out
+    float m_ghostGain = 0;
+    std::vector<float> m_scratch;
+
+    std::uint16_t m_generation = 0;
+    qint64 m_generationFrames = 0; // file frames of this generation's finished segments
+
+    qint64 m_blockStart = 0;
+    double m_latency = 0;
+    bool m_realTime = true;
+    int m_pulled = 0; // frames pulled since beginBlock
+    bool m_wantDecoder = false;
+    bool m_underrunInBlock = false;
+
+    std::atomic<std::uint64_t> m_sampleTime{0};
+    std::atomic<std::uint64_t> m_underruns{0};
+};
+
+} // namespace calmcove

@@ -1,0 +1,77 @@
+#pragma once
+
+// The sound chain the render thread runs for every buffer: player → equaliser → time
+// stretch (out of the path at rate 1.0) → reverb → volume. Parameters are set from any
+// thread through atomics and glide in over about 20 ms.
+
+#include "audiooutput.h"
+#include "equaliser.h"
+#include "playerstage.h"
+#include "reverb.h"
+#include "timestretch.h"
+
+#include <atomic>
+
+namespace calmcove {
+
+// Written by the main thread, read by the render thread at the start of every buffer.
+struct ChainParameters
+{
+    std::atomic<double> lowGain{0};   // dB
+    std::atomic<double> midGain{0};   // dB
+    std::atomic<double> highGain{0};  // dB
+    std::atomic<double> rate{1};      // speed factor
+    std::atomic<double> reverbMix{0}; // percent wet
+    std::atomic<double> volume{1};    // linear gain, 0…1
+};
+
+class RenderChain final : public AudioOutput::Renderer
+{
+public:
+    static constexpr int maxBlockFrames = 512;
+    // Silence for this long with nothing to play lets the output rest (render() → false).
+    static constexpr double idleAfterSeconds = 0.3;
+
+    RenderChain(int sampleRate, Wakeup& decoderWakeup);
+
+    ChainParameters& parameters() { return m_parameters; }
+    PlayerStage& player() { return m_player; }
+
+    // Render thread. Stereo only. Returns false once the output has been silent with
+    // nothing to play for idleAfterSeconds.
+    bool render(float* buffer, int frames, const RenderTiming& timing) override;
+
+private:
+    class EqualisedPlayer final : public FrameSource
+    {
+    public:
+        EqualisedPlayer(PlayerStage& player, Equaliser& equaliser)
+            : m_player(player), m_equaliser(equaliser)
+        {}
+        void pull(float* frames, int count) override
+        {
+            m_player.pull(frames, count);
+            m_equaliser.process(frames, count);
+        }
+
+    private:
+        PlayerStage& m_player;
+        Equaliser& m_equaliser;
+    };
+
+    void applyVolume(float* frames, int count);
+
+    int m_sampleRate;
+    ChainParameters m_parameters;
+    PlayerStage m_player;
+    Equaliser m_equaliser;
+    EqualisedPlayer m_source;
+    TimeStretchStage m_stretch;
+    Reverb m_reverb;
+    double m_volume = 1, m_volumeTarget = 1, m_volumeStep = 0;
+    int m_volumeRampLeft = 0;
+    qint64 m_rendered = 0;
+    qint64 m_silentFrames = 0;
+};
+
+} // namespace calmcove
