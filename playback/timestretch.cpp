@@ -99,11 +99,19 @@ void TimeStretchStage::process(float* out, int count, FrameSource& source)
     case State::bypassed:
         if (!wantStretch) {
             source.pull(out, count);
+            m_silentSoFar = std::all_of(out, out + 2 * count, [](float x) { return x == 0.0f; });
             return;
         }
         m_stretcher->clear();
         m_stretcher->setTempo(m_tempo);
         m_crossfadeDone = 0;
+        if (m_silentSoFar) {
+            // Nothing is sounding that would have to go on during the stretcher's start-up
+            // (its latency), so there is nothing to fade from: the audio starts stretched.
+            m_state = State::stretching;
+            process(out, count, source);
+            return;
+        }
         m_state = State::entering;
         [[fallthrough]];
     case State::entering: {
@@ -152,6 +160,7 @@ void TimeStretchStage::process(float* out, int count, FrameSource& source)
     if (m_crossfadeDone >= m_crossfadeFrames) {
         m_stretcher->clear();
         m_state = State::bypassed;
+        m_silentSoFar = false;
     }
 }
 

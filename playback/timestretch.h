@@ -79,6 +79,7 @@ private:
     double m_tempo = 1.0;
     int m_crossfadeFrames;
     int m_crossfadeDone = 0;
+    bool m_silentSoFar = true; // the last bypassed block was silence (or there was none)
 };
 
 } // namespace calmcove

@@ -22,8 +22,11 @@ QString writeSignal(const QTemporaryDir& folder, const QString& fileName, const 
                     qint64 frames, int sampleRate, const QStringList& outputOptions)
 {
     const QString path = folder.filePath(fileName);
+    // Commas would end the filter's option inside a filter graph.
+    QString escaped = expression;
+    escaped.replace(QLatin1Char(','), QLatin1String("\\,"));
     const QString source = QStringLiteral("aevalsrc=%1|%1:s=%2:d=%3")
-                               .arg(expression)
+                               .arg(escaped)
                                .arg(sampleRate)
                                .arg(double(frames) / sampleRate + 0.1, 0, 'f', 6);
     const QStringList arguments =
