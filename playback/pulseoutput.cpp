@@ -33,6 +33,7 @@ PulseOutput::~PulseOutput()
 bool PulseOutput::start(const AudioFormat& format, Renderer* renderer, QString* errorMessage)
 {
     stop();
+    m_everReady = false;
     m_format = format;
     m_renderer = renderer;
     m_mainloop = pa_threaded_mainloop_new();
@@ -256,13 +257,11 @@ void PulseOutput::onStreamState(pa_stream* stream, void* self)
     auto* output = static_cast<PulseOutput*>(self);
     const pa_stream_state_t state = pa_stream_get_state(stream);
     if (state == PA_STREAM_READY) {
-        if (output->m_lostAfterReady)
+        if (output->m_everReady)
             ++output->m_reconnections;
-        output->m_lostAfterReady = false;
+        output->m_everReady = true;
         output->m_ready = true;
     } else if (!PA_STREAM_IS_GOOD(state)) {
-        if (output->m_ready)
-            output->m_lostAfterReady = true;
         output->m_ready = false;
         output->scheduleReconnect();
     }

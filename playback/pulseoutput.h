@@ -55,7 +55,7 @@ private:
     bool m_running = false; // started and not stopped: losses are reconnected
     bool m_ready = false;   // the stream plays
     bool m_corked = false;
-    bool m_lostAfterReady = false;
+    bool m_everReady = false; // a stream of this start() has played before
     std::atomic<std::uint64_t> m_underruns{0};
     std::atomic<int> m_reconnections{0};
 };
