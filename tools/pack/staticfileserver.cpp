@@ -7,6 +7,7 @@
 #include <httplib.h>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -139,6 +140,12 @@ void StaticFileServer::Impl::handle(const httplib::Request& request,
     }
 
     response.set_header("Accept-Ranges", "bytes");
+    if (size == 0) {
+        // A provider of no bytes would go out without a Content-Length, and clients would
+        // wait for the connection to close.
+        response.set_content("", contentType(served.filePath));
+        return;
+    }
     response.set_content_provider(
         static_cast<size_t>(size), contentType(served.filePath),
         [file, size](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -201,6 +208,12 @@ PackResult<int> StaticFileServer::start(const QString& host, int port)
                                  .arg(response.status));
             });
     server->set_keep_alive_timeout(5);
+    // httplib's default also sets SO_REUSEPORT, which would let a second server share a
+    // port that is in use instead of failing.
+    server->set_socket_options([](socket_t socket) {
+        const int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
 
     const std::string address = host.toStdString();
     int bound = port;
