@@ -22,7 +22,7 @@ public:
         std::vector<float> sink(2 * 8192);
         for (double tempo : {0.5, 2.0}) {
             m_soundTouch.setTempo(tempo);
-            for (int i = 0; i < 16; ++i) {
+            for (int i = 0; i < 3; ++i) {
                 m_soundTouch.putSamples(silence.data(), 8192);
                 while (m_soundTouch.receiveSamples(sink.data(), 8192) > 0) {
                 }

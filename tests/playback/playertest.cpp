@@ -37,6 +37,28 @@ TEST(PlayerTest, CompletionFiresOnceAfterTheLastFrameIsPlayed)
     EXPECT_EQ(completions, 1);
 }
 
+// With nothing to play the chain lets the output rest once the reverb tail has died away,
+// and it wakes for the next segment.
+TEST(PlayerTest, OutputRestsWhileSilentAndWakesForPlayback)
+{
+    QTemporaryDir folder;
+    const QString path = writeTone(folder, "tone.wav", 440, 0.2);
+    OfflineEngine offline;
+    offline.neutral();
+    offline.engine().setReverbMix(30);
+    EXPECT_FALSE(offline.capture().render(rate / 2));
+    int completions = 0;
+    offline.scheduleFile(path, &completions);
+    offline.player().play();
+    EXPECT_TRUE(offline.capture().render(rate / 2));
+    ASSERT_TRUE(offline.renderUntil([&] { return completions == 1; }, rate));
+    offline.player().pause();
+    bool resting = false;
+    for (int i = 0; i < 40 && !resting; ++i) // a medium room rings for about two seconds
+        resting = !offline.capture().render(rate / 10);
+    EXPECT_TRUE(resting);
+}
+
 TEST(PlayerTest, StopDiscardsEverySegmentOnceWhetherRunningOrNot)
 {
     QTemporaryDir folder;
