@@ -55,18 +55,24 @@ void Equaliser::updateCoefficients(Band& band) const
 
 void Equaliser::runBand(Band& band, float* frames, int count)
 {
-    for (int ch = 0; ch < 2; ++ch) {
-        double z1 = band.z1[ch], z2 = band.z2[ch];
-        for (int i = 0; i < count; ++i) {
-            const double x = frames[2 * i + ch];
-            const double y = band.b0 * x + z1;
-            z1 = band.b1 * x - band.a1 * y + z2;
-            z2 = band.b2 * x - band.a2 * y;
-            frames[2 * i + ch] = float(y);
-        }
-        band.z1[ch] = z1;
-        band.z2[ch] = z2;
+    // Both channels in one pass: two independent recursions keep the CPU busy.
+    const double b0 = band.b0, b1 = band.b1, b2 = band.b2, a1 = band.a1, a2 = band.a2;
+    double leftZ1 = band.z1[0], leftZ2 = band.z2[0], rightZ1 = band.z1[1], rightZ2 = band.z2[1];
+    for (int i = 0; i < count; ++i) {
+        const double left = frames[2 * i], right = frames[2 * i + 1];
+        const double leftOut = b0 * left + leftZ1;
+        const double rightOut = b0 * right + rightZ1;
+        leftZ1 = b1 * left - a1 * leftOut + leftZ2;
+        rightZ1 = b1 * right - a1 * rightOut + rightZ2;
+        leftZ2 = b2 * left - a2 * leftOut;
+        rightZ2 = b2 * right - a2 * rightOut;
+        frames[2 * i] = float(leftOut);
+        frames[2 * i + 1] = float(rightOut);
     }
+    band.z1[0] = leftZ1;
+    band.z2[0] = leftZ2;
+    band.z1[1] = rightZ1;
+    band.z2[1] = rightZ2;
 }
 
 void Equaliser::process(float* frames, int count)

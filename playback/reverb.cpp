@@ -65,31 +65,70 @@ void Reverb::process(float* frames, int count)
         clear();
         m_active = true;
     }
-    const float damp1 = m_damp, damp2 = 1.0f - m_damp;
-    for (int i = 0; i < count; ++i) {
-        if (m_rampLeft > 0)
-            m_mix = --m_rampLeft == 0 ? m_targetMix : m_mix + m_mixStep;
-        const float wetShare = float(m_mix), dryShare = 1.0f - wetShare;
-        const float input = (frames[2 * i] + frames[2 * i + 1]) * fixedGain;
+    // Sample by sample through all lines at once, so that the eight combs' feedback chains
+    // overlap in the CPU, in runs in which no line wraps around, so without branches.
+    constexpr int chunk = 256;
+    float input[chunk], wetShare[chunk];
+    const float damp1 = m_damp, damp2 = 1.0f - m_damp, feedback = m_feedback;
+    for (int done = 0; done < count; done += chunk) {
+        const int n = std::min(chunk, count - done);
+        float* block = frames + 2 * done;
+        for (int i = 0; i < n; ++i) {
+            if (m_rampLeft > 0)
+                m_mix = --m_rampLeft == 0 ? m_targetMix : m_mix + m_mixStep;
+            wetShare[i] = float(m_mix);
+            input[i] = (block[2 * i] + block[2 * i + 1]) * fixedGain;
+        }
         for (int ch = 0; ch < 2; ++ch) {
-            float wet = 0;
-            for (Comb& comb : m_combs[ch]) {
-                const float out = comb.buffer[comb.index];
-                comb.store = out * damp2 + comb.store * damp1;
-                comb.buffer[comb.index] = input + comb.store * m_feedback;
-                if (++comb.index == comb.buffer.size())
-                    comb.index = 0;
-                wet += out;
+            auto& combs = m_combs[ch];
+            auto& allpasses = m_allpasses[ch];
+            for (int i = 0; i < n;) {
+                std::size_t run = std::size_t(n - i);
+                for (const Comb& comb : combs)
+                    run = std::min(run, comb.buffer.size() - comb.index);
+                for (const Allpass& allpass : allpasses)
+                    run = std::min(run, allpass.buffer.size() - allpass.index);
+                float* combLine[8];
+                float store[8];
+#pragma GCC unroll 8
+                for (int k = 0; k < 8; ++k) {
+                    combLine[k] = combs[k].buffer.data() + combs[k].index;
+                    store[k] = combs[k].store;
+                }
+                float* allpassLine[4];
+                for (int k = 0; k < 4; ++k)
+                    allpassLine[k] = allpasses[k].buffer.data() + allpasses[k].index;
+                for (std::size_t j = 0; j < run; ++j) {
+                    const float in = input[i + int(j)];
+                    float wet = 0;
+#pragma GCC unroll 8
+                    for (int k = 0; k < 8; ++k) {
+                        const float out = combLine[k][j];
+                        store[k] = out * damp2 + store[k] * damp1;
+                        combLine[k][j] = in + store[k] * feedback;
+                        wet += out;
+                    }
+#pragma GCC unroll 4
+                    for (int k = 0; k < 4; ++k) {
+                        const float delayed = allpassLine[k][j];
+                        allpassLine[k][j] = wet + delayed * allpassFeedback;
+                        wet = delayed - wet;
+                    }
+                    float& sample = block[2 * (i + int(j)) + ch];
+                    const float share = wetShare[i + int(j)];
+                    sample = (1.0f - share) * sample + share * wet;
+                }
+#pragma GCC unroll 8
+                for (int k = 0; k < 8; ++k) {
+                    combs[k].store = store[k];
+                    if ((combs[k].index += run) == combs[k].buffer.size())
+                        combs[k].index = 0;
+                }
+                for (Allpass& allpass : allpasses)
+                    if ((allpass.index += run) == allpass.buffer.size())
+                        allpass.index = 0;
+                i += int(run);
             }
-            for (Allpass& allpass : m_allpasses[ch]) {
-                const float delayed = allpass.buffer[allpass.index];
-                allpass.buffer[allpass.index] = wet + delayed * allpassFeedback;
-                if (++allpass.index == allpass.buffer.size())
-                    allpass.index = 0;
-                wet = delayed - wet;
-            }
-            float& sample = frames[2 * i + ch];
-            sample = dryShare * sample + wetShare * wet;
         }
     }
 }

@@ -10,6 +10,7 @@
 #include "playback/captureoutput.h"
 #include "playback/soundpreset.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <QCoreApplication>
@@ -163,12 +164,21 @@ int main(int argc, char** argv)
                 qPrintable(QDir(path).dirName()), inputSeconds, file->sampleRate(), rate);
     std::printf("%-9s %5s | %12s %12s | %12s %12s | %6s %s\n", "preset", "rate", "chain ms/s",
                 "engine ms/s", "ffmpeg ms/s", "ff chain ms/s", "target", "");
-    const double ffmpegBaseline = measureFfmpeg(path, "anull", inputSeconds);
+    double ffmpegBaseline = measureFfmpeg(path, "anull", inputSeconds);
+    for (int run = 1; run < 3; ++run)
+        ffmpegBaseline = std::min(ffmpegBaseline, measureFfmpeg(path, "anull", inputSeconds));
     bool allMet = true;
     for (const Row& row : rows) {
-        const EngineCost engine = measureEngine(path, row.preset);
+        // The best of three runs: the machine is shared, and others' work only adds.
+        EngineCost engine = measureEngine(path, row.preset);
         const double outputSeconds = inputSeconds / row.preset.playbackRate;
-        const double ffmpeg = measureFfmpeg(path, ffmpegChain(row.preset), outputSeconds);
+        double ffmpeg = measureFfmpeg(path, ffmpegChain(row.preset), outputSeconds);
+        for (int run = 1; run < 3; ++run) {
+            const EngineCost again = measureEngine(path, row.preset);
+            engine.chainMs = std::min(engine.chainMs, again.chainMs);
+            engine.totalMs = std::min(engine.totalMs, again.totalMs);
+            ffmpeg = std::min(ffmpeg, measureFfmpeg(path, ffmpegChain(row.preset), outputSeconds));
+        }
         const double ffmpegChainOnly = ffmpeg - ffmpegBaseline * inputSeconds / outputSeconds;
         const double target = row.preset.playbackRate == 1.0 ? 3.0 : 10.0;
         const bool met = engine.chainMs <= target;
@@ -179,6 +189,6 @@ int main(int argc, char** argv)
     }
     std::printf("chain = render thread (equaliser, stretch, reverb, volume); engine = whole\n"
                 "process incl. decoding; ffmpeg = equalizer x3, atempo, aecho, volume incl. its\n"
-                "decoding; ff chain = ffmpeg less its own run with a null filter.\n");
+                "decoding; ff chain = ffmpeg less its own run with a null filter. Best of 3.\n");
     return allMet ? 0 : 2;
 }
