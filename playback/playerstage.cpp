@@ -163,14 +163,14 @@ void PlayerStage::pull(float* frames, int count)
         }
         std::size_t available = segment->audio.readable();
         if (available == 0) {
-            if (!m_realTime && waitForAudio(segment))
-                continue;
             if (segment->decodeFinished.load(std::memory_order_acquire)) {
                 if (segment->audio.readable() > 0)
                     continue;
                 finishCurrent(*segment, m_pulled + done); // the file ended early
                 continue;
             }
+            if (!m_realTime && waitForAudio(segment))
+                continue;
             if (segment->framesRead > 0 && m_gain > 0 && !m_underrunInBlock) {
                 m_underrunInBlock = true;
                 m_underruns.fetch_add(1, std::memory_order_relaxed);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <QFile>
 #include <QThread>
 
 namespace calmcove {
@@ -85,6 +86,41 @@ TEST(PlayerTest, StopDiscardsEverySegmentOnceWhetherRunningOrNot)
         EXPECT_EQ(ends[1], SegmentEnd::discarded);
         EXPECT_FALSE(offline.player().isPlaying());
         EXPECT_EQ(offline.player().sampleTime(), std::nullopt);
+    }
+}
+
+// A file deleted after it was opened cannot be decoded: its segment ends at once (the
+// next one follows), offline and in real time, instead of hanging or going silent forever.
+TEST(PlayerTest, ASegmentWhoseFileVanishedEndsAtOnce)
+{
+    QTemporaryDir folder;
+    const QString doomed = writeTone(folder, "doomed.wav", 440, 1.0);
+    const QString kept = writeTone(folder, "kept.wav", 440, 0.2);
+    const auto gone = AudioFile::open(doomed, nullptr);
+    ASSERT_TRUE(gone);
+    QFile::remove(doomed);
+    for (const bool offlineRender : {true, false}) {
+        SCOPED_TRACE(offlineRender ? "offline" : "real time");
+        std::unique_ptr<OfflineEngine> offline;
+        std::unique_ptr<AudioEngine> realTime;
+        if (offlineRender) {
+            offline = std::make_unique<OfflineEngine>();
+        } else {
+            realTime = std::make_unique<AudioEngine>(std::make_unique<NullOutput>());
+            realTime->start(nullptr);
+        }
+        AudioEngine& engine = offlineRender ? offline->engine() : *realTime;
+        std::vector<SegmentEnd> ends;
+        const auto record = [&ends](SegmentEnd end) { ends.push_back(end); };
+        engine.player().scheduleSegment(gone, 0, gone->length(), record);
+        engine.player().scheduleSegment(AudioFile::open(kept, nullptr), 0, rate / 5, record);
+        engine.player().play();
+        const auto bothDone = [&ends] { return ends.size() == 2; };
+        if (offlineRender)
+            EXPECT_TRUE(offline->renderUntil(bothDone, rate));
+        else
+            EXPECT_TRUE(waitUntil(bothDone, 2000));
+        EXPECT_EQ(ends, (std::vector<SegmentEnd>{SegmentEnd::played, SegmentEnd::played}));
     }
 }
 
