@@ -1,0 +1,179 @@
+// Rendering whole pieces: determinism, length, loudness after encoding, clean edges, no
+// clipping, and no holes in the music.
+
+#include "ffmpegprobe.h"
+#include "musicgen/dsp.h"
+#include "musicgen/encoder.h"
+#include "musicgen/loudness.h"
+#include "musicgen/renderer.h"
+
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <map>
+#include <QDir>
+#include <QTemporaryDir>
+
+namespace calmcove::musicgen {
+namespace {
+
+constexpr double shortRender = 20; // seconds: long enough for sections, short enough to be quick
+
+TrackSpec track(const char* id)
+{
+    const std::optional<TrackSpec> found = catalogueTrack(id);
+    EXPECT_TRUE(found) << id;
+    return found.value_or(TrackSpec{});
+}
+
+// One catalogue row of each kind, rendered once for the whole suite.
+const std::map<std::string, Rendering>& renderings()
+{
+    static const std::map<std::string, Rendering> cache = [] {
+        std::map<std::string, Rendering> result;
+        for (const char* id :
+             {"morning-tea-steam", "rain-on-the-skylight", "pixel-snowfall", "midnight-overpass"})
+            result[id] = renderTrack(track(id), {.durationSeconds = shortRender});
+        return result;
+    }();
+    return cache;
+}
+
+float peakOf(const std::vector<float>& samples, std::size_t firstFrame, std::size_t frames)
+{
+    float peak = 0;
+    for (std::size_t i = 2 * firstFrame; i < 2 * (firstFrame + frames) && i < samples.size(); ++i)
+        peak = std::max(peak, std::abs(samples[i]));
+    return peak;
+}
+
+TEST(RenderTest, SameIdGivesIdenticalAudioAndOtherIdsDiffer)
+{
+    const Rendering again =
+        renderTrack(track("morning-tea-steam"), {.durationSeconds = shortRender});
+    const Rendering& first = renderings().at("morning-tea-steam");
+    ASSERT_EQ(again.samples.size(), first.samples.size());
+    EXPECT_EQ(0, std::memcmp(again.samples.data(), first.samples.data(),
+                             first.samples.size() * sizeof(float)));
+
+    // Another piece of the same kind and moods, and pieces of every other kind.
+    const Rendering sameKind =
+        renderTrack(track("corner-bookshop"), {.durationSeconds = shortRender});
+    std::vector<const std::vector<float>*> others = {&sameKind.samples};
+    for (const auto& [id, rendering] : renderings()) {
+        if (id != "morning-tea-steam")
+            others.push_back(&rendering.samples);
+    }
+    for (const std::vector<float>* other : others) {
+        ASSERT_EQ(other->size(), first.samples.size());
+        double difference = 0;
+        for (std::size_t i = 0; i < first.samples.size(); ++i)
+            difference += std::abs((*other)[i] - first.samples[i]);
+        EXPECT_GT(difference / static_cast<double>(first.samples.size()), 0.01);
+    }
+}
+
+TEST(RenderTest, LengthMatchesTheRequest)
+{
+    // Requested lengths: a catalogue row's own, short overrides, and one shorter than a bar.
+    const TrackSpec shortest = track("tiny-data-rain");
+    const struct
+    {
+        TrackSpec spec;
+        double requested;
+    } cases[] = {{shortest, 0},
+                 {track("glass-atrium"), 12.5},
+                 {track("soft-reboot"), 1.0},
+                 {track("coastal-exit"), 33.3}};
+    for (const auto& c : cases) {
+        const double expected = c.requested > 0 ? c.requested : c.spec.durationSeconds;
+        SCOPED_TRACE(c.spec.id + " " + std::to_string(expected));
+        const Rendering rendering = renderTrack(c.spec, {.durationSeconds = c.requested});
+        EXPECT_NEAR(rendering.seconds(), expected, 0.5);
+        EXPECT_EQ(rendering.samples.size() % 2, 0u);
+    }
+}
+
+TEST(RenderTest, EdgesAreSilentAndNothingClips)
+{
+    const std::size_t fiveMs = 44100 * 5 / 1000;
+    for (const auto& [id, rendering] : renderings()) {
+        SCOPED_TRACE(id);
+        const std::vector<float>& s = rendering.samples;
+        const std::size_t frames = s.size() / 2;
+        EXPECT_EQ(s.front(), 0.0f);
+        EXPECT_EQ(s.back(), 0.0f);
+        EXPECT_LT(peakOf(s, 0, fiveMs), 0.003f); // below -50 dBFS: no click
+        EXPECT_LT(peakOf(s, frames - fiveMs, fiveMs), 0.003f);
+        EXPECT_LT(samplePeak(s), dbToGain(-1.0));
+        EXPECT_LE(rendering.truePeak, -1.0);
+        double sum = 0;
+        for (const float x : s) {
+            ASSERT_TRUE(std::isfinite(x));
+            sum += x;
+        }
+        EXPECT_LT(std::abs(sum / static_cast<double>(s.size())), 1e-3); // no DC
+    }
+}
+
+TEST(RenderTest, MusicNeverFallsSilent)
+{
+    // Between the opening and the closing fade every second carries sound.
+    for (const auto& [id, rendering] : renderings()) {
+        SCOPED_TRACE(id);
+        const std::vector<float>& s = rendering.samples;
+        const std::size_t second = 44100;
+        for (std::size_t start = second; start + 5 * second < s.size() / 2; start += second) {
+            double energy = 0;
+            for (std::size_t i = 2 * start; i < 2 * (start + second); ++i)
+                energy += static_cast<double>(s[i]) * s[i];
+            const double rmsDb = 10 * std::log10(energy / (2.0 * second) + 1e-20);
+            EXPECT_GT(rmsDb, -35.0) << "second " << start / second;
+        }
+    }
+}
+
+TEST(RenderTest, EncodedFilesHaveTheTargetLoudnessAndLength)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    for (const auto& [id, rendering] : renderings()) {
+        SCOPED_TRACE(id);
+        const QString path = folder.filePath(QString::fromStdString(id) + QStringLiteral(".m4a"));
+        const EncodeResult encoded =
+            encodeM4a(rendering.samples, path.toStdString(), {96, "Title", "Artist"});
+        ASSERT_TRUE(encoded.ok) << encoded.error;
+        const std::optional<test::Ebur128> measured = test::measureFile(path);
+        ASSERT_TRUE(measured);
+        EXPECT_NEAR(measured->integrated, -16.0, 1.0);
+        EXPECT_LT(measured->truePeak, -0.5);
+        EXPECT_NEAR(test::decodedDuration(path), shortRender, 0.5);
+        // 96 kb/s: about 12 kB a second.
+        EXPECT_LT(QFileInfo(path).size(), static_cast<qint64>(shortRender * 14000));
+    }
+    // The partial file never stays behind.
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 4);
+}
+
+TEST(RenderTest, EncoderReportsUnwritableTargets)
+{
+    const std::vector<float> samples(2 * 4410, 0.0f);
+    QTemporaryDir folder;
+    const struct
+    {
+        std::string path;
+        const char* expected;
+    } cases[] = {
+        {folder.filePath(QStringLiteral("missing/sub/x.m4a")).toStdString(), "does not exist"},
+        {folder.path().toStdString(), "cannot write"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const EncodeResult result = encodeM4a(samples, c.path);
+        EXPECT_FALSE(result.ok);
+        EXPECT_NE(result.error.find(c.expected), std::string::npos) << result.error;
+    }
+}
+
+} // namespace
+} // namespace calmcove::musicgen
