@@ -3,9 +3,10 @@
 // The errors of the track library and the result type its operations return. Every
 // failure ends in the store's status or update state as its description; none is thrown.
 
-#include <optional>
 #include <QNetworkReply>
 #include <QString>
+
+#include <optional>
 #include <utility>
 #include <variant>
 

@@ -10,11 +10,12 @@
 #include "model/calmtrack.h"
 #include "model/pathcomponent.h"
 
-#include <optional>
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QUrl>
+
+#include <optional>
 
 namespace calmcove {
 

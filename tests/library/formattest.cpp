@@ -6,11 +6,13 @@
 #include "librarytestsupport.h"
 #include "model/tracklibrary.h"
 
-#include <functional>
-#include <gtest/gtest.h>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <functional>
 
 namespace calmcove {
 namespace {

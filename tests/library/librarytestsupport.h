@@ -2,9 +2,10 @@
 
 // Readable GoogleTest output for the Qt values the library tests compare.
 
-#include <ostream>
 #include <QString>
 #include <QUrl>
+
+#include <ostream>
 
 inline void PrintTo(const QString& text, std::ostream* out)
 {
