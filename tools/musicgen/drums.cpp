@@ -17,21 +17,25 @@ int framesFor(double seconds)
     return static_cast<int>(seconds * sampleRate);
 }
 
-// Scales a sample to a peak, and fades its last milliseconds so playback never stops on
-// a step.
-void finish(Sample& sample, float peak)
+// Scales a sample to a peak and shapes its edges: a short rise (1 ms unless given) so a
+// hit never starts on a step, and a 10 ms fade to exactly zero so playback never stops on one.
+void finish(Sample& sample, float peak, double riseSeconds = 0.001)
 {
     float largest = 0;
     for (const float x : sample)
         largest = std::max(largest, std::abs(x));
     const float scale = largest > 0 ? peak / largest : 0;
-    const int fade = std::min<int>(static_cast<int>(sample.size()), framesFor(0.01));
-    for (std::size_t i = 0; i < sample.size(); ++i) {
+    const auto size = static_cast<int>(sample.size());
+    const int rise = std::min(size / 4, std::max(2, framesFor(riseSeconds)));
+    const int fade = std::min(size / 2, framesFor(0.01));
+    for (int i = 0; i < size; ++i) {
         float g = scale;
-        const auto fromEnd = static_cast<int>(sample.size() - i);
+        if (i < rise)
+            g *= static_cast<float>(0.5 - 0.5 * std::cos(pi * i / rise));
+        const int fromEnd = size - 1 - i;
         if (fromEnd < fade)
             g *= static_cast<float>(fromEnd) / static_cast<float>(fade);
-        sample[i] *= g;
+        sample[static_cast<std::size_t>(i)] *= g;
     }
 }
 
@@ -89,7 +93,7 @@ Sample snare(Random& random, const Style& style, int variant)
     }
     // Dusty snares lose their top end like a sampled record.
     OnePoleLowpass tone;
-    tone.setCutoff(style.kind == CalmKind::dustyBeat ? 5500 : 8000);
+    tone.setCutoff(style.kind == CalmKind::dustyBeat ? 7000 : 9000);
     for (float& x : s)
         x = tone.process(x);
     finish(s, 0.9f);
@@ -179,7 +183,7 @@ Sample click(double hz)
         const double t = static_cast<double>(i) / sampleRate;
         s[i] = ring.bandpass(impulse) * static_cast<float>(std::exp(-t / 0.006));
     }
-    finish(s, 0.35f);
+    finish(s, 0.35f, 0.0002); // a tick must stay sharp, just not a step
     return s;
 }
 

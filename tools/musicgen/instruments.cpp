@@ -87,15 +87,16 @@ struct ElectricPianoVoice
     {
         const double hz = midiToHz(e.pitch);
         carrierStep = phaseIncrement(hz);
-        modulatorStep = phaseIncrement(hz * 1.0007); // a slow beat, like a real tine
+        // Exactly 1:1: a detuned modulator would put a sideband near 0 Hz.
+        modulatorStep = carrierStep;
         tineStep = phaseIncrement(hz * 14.0);
         carrier = modulator = tine = 0;
         const float v = e.velocity;
         index = v * (2.4f + 2.8f * tone.brightness);
         indexFloor = 0.45f + 0.45f * tone.brightness;
         indexDecay = decayCoefficient(1.2);
-        tineLevel = v * v * (0.1f + 0.16f * tone.brightness);
-        tineDecay = decayCoefficient(0.3);
+        tineLevel = v * v * (0.16f + 0.22f * tone.brightness);
+        tineDecay = decayCoefficient(0.7);
         const double ring = tone.decay * std::exp2(-(e.pitch - 60.0) / 18.0);
         state.envelope.configure(0.0025, ring, 0.0, tone.release);
         const float scaling = 1.0f - std::clamp((e.pitch - 60.0f) * 0.012f, -0.2f, 0.35f);

@@ -173,9 +173,10 @@ public:
         for (Biquad& filter : dcFilters_)
             filter.setHighpass(28, 0.7);
         // Warm instruments leave the upper mids thin; a broad shelf restores presence.
-        const double presence = 3.0 + 4.0 * style.brightness;
-        presenceLeft_.setHighShelf(2500, presence);
-        presenceRight_.setHighShelf(2500, presence);
+        const double presence =
+            (style.kind == CalmKind::dustyBeat ? 5.0 : 3.0) + 4.5 * style.brightness;
+        presenceLeft_.setHighShelf(2200, presence);
+        presenceRight_.setHighShelf(2200, presence);
         updateTone(0);
     }
 
