@@ -313,26 +313,6 @@ void AlbumStore::save()
         setErrorMessage(QStringLiteral("Could not save albums: ") + file.errorString());
 }
 
-std::optional<QString> AlbumStore::copyArtworkFile(const QString& sourcePath,
-                                                   const QString& albumFolder)
-{
-    const QString extension = QFileInfo(sourcePath).suffix().toLower();
-    if (!supportedArtworkExtensions.contains(extension))
-        return std::nullopt;
-    const QString target = albumFolder + QStringLiteral("/cover.") + extension;
-    QFile existing(target);
-    if (existing.exists() && !existing.remove()) {
-        setErrorMessage(QStringLiteral("Could not update artwork: ") + existing.errorString());
-        return std::nullopt;
-    }
-    QFile source(sourcePath);
-    if (!source.copy(target)) {
-        setErrorMessage(QStringLiteral("Could not update artwork: ") + source.errorString());
-        return std::nullopt;
-    }
-    return target;
-}
-
 void AlbumStore::setImportedAlbums(QList<CalmAlbum> albums)
 {
     if (m_importedAlbums == albums)

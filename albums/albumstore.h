@@ -6,6 +6,7 @@
 // album and publishes short status and error texts. Main thread only; every change of
 // the imported albums is saved at once.
 
+#include "importdialogs.h"
 #include "model/calmtrack.h"
 
 #include <optional>
@@ -78,6 +79,23 @@ public:
     // Replaces the default album's tracks; an empty list restores the catalogue.
     void updateBuiltInTracks(const QList<CalmTrack>& tracks);
 
+    // The dialogs imports ask; not owned. Without them the panel operations do nothing
+    // and duplicates are skipped.
+    void setDialogs(ImportDialogs* dialogs) { m_dialogs = dialogs; }
+
+    // Local import. Folders become albums, loose audio files one album; files are copied
+    // into the album folders and never changed.
+    void importWithPanel();
+    void importExternalURLs(const QStringList& paths);
+    void addTracksWithPanel(const QString& albumID);
+    // Adds audio files to an imported album, asking what to do with duplicates.
+    void addTracks(const QStringList& paths, const QString& albumID);
+
+    // Artwork: a copy of the picture as "cover.<ext>" in the album folder.
+    void setArtworkWithPanel(const QString& albumID);
+    void setArtwork(const QString& picturePath, const QString& albumID);
+    void removeArtwork(const QString& albumID);
+
 Q_SIGNALS:
     void selectedAlbumIDChanged();
     void importedAlbumsChanged();
@@ -94,6 +112,23 @@ private:
     bool keepUnreadableIndex();
     // Copies an accepted picture to <album folder>/cover.<ext>; the stored path or none.
     std::optional<QString> copyArtworkFile(const QString& sourcePath, const QString& albumFolder);
+    // The first cover-like picture directly inside `folder`.
+    std::optional<QString> artworkFile(const QString& folder) const;
+    AlbumArtwork copyArtwork(const std::optional<QString>& searchFolder,
+                             const QString& albumFolder);
+
+    void importSelection(const QStringList& paths);
+    QStringList audioFiles(const QString& folder) const;
+    std::optional<CalmAlbum>
+    createAlbumFromFiles(const QString& name, QStringList sourceFiles,
+                         const std::optional<QString>& artworkSearchFolder);
+    std::optional<QString> copyAudioFile(const QString& sourcePath, const QString& albumFolder,
+                                         int number);
+    QString defaultLooseTracksAlbumName() const;
+    void finishImport(int importedAlbumCount);
+    DuplicateResolution confirmDuplicateImport(int count, const QString& sampleTitle,
+                                               const QString& albumName);
+    bool isSupportedAudioFile(const QString& path) const;
 
     void setImportedAlbums(QList<CalmAlbum> albums);
     void setStatusMessage(const QString& message);
@@ -109,6 +144,7 @@ private:
     QString m_errorMessage;
     CalmAlbum m_builtInAlbum;
     bool m_indexIsUnreadable = false;
+    ImportDialogs* m_dialogs = nullptr;
 };
 
 } // namespace calmcove
