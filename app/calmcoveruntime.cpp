@@ -1,15 +1,61 @@
 #include "calmcoveruntime.h"
 
 #include "albums/albumstore.h"
+#include "library/audiopackstore.h"
+#include "packstoreaudiolibrary.h"
+#include "playback/audiocontroller.h"
+#include "playback/audioengine.h"
+#include "playback/engineplayback.h"
+
+#include <QPointer>
+#include <QTimer>
 
 namespace calmcove {
 
 CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
                                  QObject* parent)
-    : QObject(parent), m_options(options),
-      m_albumStore(std::make_unique<AlbumStore>(defaults, AlbumStore::defaultRootDirectory()))
+    : CalmcoveRuntime(options, defaults, AudioPackStoreOptions{}, parent)
 {}
 
-CalmcoveRuntime::~CalmcoveRuntime() = default;
+CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
+                                 AudioPackStoreOptions libraryOptions, QObject* parent)
+    : QObject(parent),
+      m_engine(std::make_unique<AudioEngine>(createAudioOutput(options.audioOutput))),
+      m_playback(std::make_unique<EnginePlayback>(*m_engine))
+{
+    m_albumStore = std::make_unique<AlbumStore>(defaults, AlbumStore::defaultRootDirectory());
+    m_audioPackStore = std::make_unique<AudioPackStore>(defaults, std::move(libraryOptions));
+
+    // The default album holds the installed library before the player restores its track.
+    m_albumStore->updateBuiltInTracks(
+        AudioPackStore::tracksForDefaultAlbum(m_audioPackStore->installedManifest()));
+
+    m_library = std::make_unique<PackStoreAudioLibrary>(*m_audioPackStore);
+    m_controller =
+        std::make_unique<AudioController>(*m_albumStore, *m_library, *m_playback, defaults);
+
+    // The album store first, so that the player's re-check reads the new default album.
+    connect(m_audioPackStore.get(), &AudioPackStore::libraryDidChange, this,
+            [albums = QPointer(m_albumStore.get()),
+             controller = QPointer(m_controller.get())](const QList<CalmTrack>& tracks) {
+                if (albums)
+                    albums->updateBuiltInTracks(tracks);
+                if (controller)
+                    controller->handleBuiltInLibraryChanged();
+            });
+
+    m_audioPackStore->startAutomaticUpdates();
+
+    QTimer::singleShot(0, this, [controller = QPointer(m_controller.get())] {
+        if (controller)
+            controller->play();
+    });
+}
+
+// The player goes before the stores and the engine it uses.
+CalmcoveRuntime::~CalmcoveRuntime()
+{
+    m_controller.reset();
+}
 
 } // namespace calmcove

@@ -1,7 +1,8 @@
 #pragma once
 
 // The composition root: builds every long-lived store and controller once, in a fixed
-// order, wires the callbacks through which they inform each other and holds them for the
+// order, wires the callbacks through which they inform each other, starts the library
+// updates and, on the next turn of the event loop, playback. Holds everything for the
 // life of the process. Main thread only.
 
 #include "launchoptions.h"
@@ -12,7 +13,13 @@
 namespace calmcove {
 
 class AlbumStore;
+class AudioController;
+class AudioEngine;
+class AudioPackStore;
+class EnginePlayback;
+class PackStoreAudioLibrary;
 class UserDefaults;
+struct AudioPackStoreOptions;
 
 class CalmcoveRuntime : public QObject
 {
@@ -20,13 +27,23 @@ class CalmcoveRuntime : public QObject
 public:
     CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
                     QObject* parent = nullptr);
+    // Tests replace the library's folders, clock and network monitor.
+    CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
+                    AudioPackStoreOptions libraryOptions, QObject* parent = nullptr);
     ~CalmcoveRuntime() override;
 
     AlbumStore& albumStore() const { return *m_albumStore; }
+    AudioPackStore& audioPackStore() const { return *m_audioPackStore; }
+    AudioController& controller() const { return *m_controller; }
+    AudioEngine& engine() const { return *m_engine; }
 
 private:
-    LaunchOptions m_options;
+    std::unique_ptr<AudioEngine> m_engine;
+    std::unique_ptr<EnginePlayback> m_playback;
     std::unique_ptr<AlbumStore> m_albumStore;
+    std::unique_ptr<AudioPackStore> m_audioPackStore;
+    std::unique_ptr<PackStoreAudioLibrary> m_library;
+    std::unique_ptr<AudioController> m_controller;
 };
 
 } // namespace calmcove

@@ -36,7 +36,8 @@ int runHeadlessUntilSignal(const QStringList& extraArguments, int signalNumber)
     EXPECT_EQ(process.state(), QProcess::Running) << process.readAllStandardError().toStdString();
     ::kill(static_cast<pid_t>(process.processId()), signalNumber);
     EXPECT_TRUE(process.waitForFinished(10000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit)
+        << process.readAllStandardError().toStdString();
     return process.exitCode();
 }
 

@@ -1,0 +1,64 @@
+// Start-up as the program does it, on the null sound output: the order in which the
+// stores and the player come up, playback on launch, and library changes reaching the
+// default album before the player.
+
+#include "albums/albumstore.h"
+#include "app/calmcoveruntime.h"
+#include "library/audiopackstore.h"
+#include "model/tracklibrary.h"
+#include "platform/userdefaults.h"
+#include "playback/audiocontroller.h"
+#include "support/qtprinters.h"
+
+#include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+namespace calmcove {
+namespace {
+
+LaunchOptions nullOutput()
+{
+    LaunchOptions options;
+    options.headless = true;
+    options.audioOutput = QStringLiteral("null");
+    return options;
+}
+
+TEST(RuntimeTest, FirstLaunchPlaysAStarterTrackOnTheNextTurn)
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.path() + QStringLiteral("/settings.conf"));
+    CalmcoveRuntime runtime(nullOutput(), defaults);
+
+    EXPECT_EQ(runtime.albumStore().builtInAlbum(), TrackLibrary::builtInAlbum());
+    EXPECT_TRUE(TrackLibrary::starterTrackIDs().contains(runtime.controller().currentTrack().id));
+    EXPECT_FALSE(runtime.controller().isPlaying()); // not before the event loop turns
+
+    QSignalSpy started(&runtime.controller(), &AudioController::playbackStateDidChange);
+    ASSERT_TRUE(started.wait(2000));
+    EXPECT_TRUE(runtime.controller().isPlaying());
+}
+
+TEST(RuntimeTest, LibraryChangesReachTheAlbumBeforeThePlayer)
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.path() + QStringLiteral("/settings.conf"));
+    CalmcoveRuntime runtime(nullOutput(), defaults);
+    const QString current = runtime.controller().currentTrack().id;
+
+    QList<CalmTrack> tracks = TrackLibrary::tracks();
+    for (CalmTrack& track : tracks) {
+        if (track.id == current)
+            track.title = QStringLiteral("Retitled by the library");
+    }
+    Q_EMIT runtime.audioPackStore().libraryDidChange(tracks);
+
+    EXPECT_EQ(runtime.albumStore().builtInAlbum().tracks, tracks);
+    // The player's re-check read the new album, so it shows the new title.
+    EXPECT_EQ(runtime.controller().currentTrack().title, QStringLiteral("Retitled by the library"));
+}
+
+} // namespace
+} // namespace calmcove
