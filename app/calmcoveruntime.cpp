@@ -52,6 +52,12 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
     });
 }
 
+void CalmcoveRuntime::open(const QStringList& arguments)
+{
+    if (!arguments.isEmpty())
+        m_albumStore->importExternalURLs(arguments);
+}
+
 // The player goes before the stores and the engine it uses.
 CalmcoveRuntime::~CalmcoveRuntime()
 {

@@ -37,6 +37,10 @@ public:
     AudioController& controller() const { return *m_controller; }
     AudioEngine& engine() const { return *m_engine; }
 
+    // Imports what the command line named: folders become albums and loose audio files
+    // one album.
+    void open(const QStringList& arguments);
+
 private:
     std::unique_ptr<AudioEngine> m_engine;
     std::unique_ptr<EnginePlayback> m_playback;

@@ -3,6 +3,8 @@
 #include "appversion.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
+#include <QUrl>
 
 namespace calmcove {
 
@@ -27,6 +29,11 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
                        "nothing is written to disk."),
         QStringLiteral("KEY=VALUE"));
     parser.addOptions({help, version, headless, audioOutput, setting});
+    parser.addPositionalArgument(
+        QStringLiteral("files"),
+        QStringLiteral("Audio files and folders to import, and http(s) links to audio files. "
+                       "When Calmcove already runs, they are handed to it."),
+        QStringLiteral("[FILE|FOLDER|URL...]"));
 
     const QString usageError = QStringLiteral("\nRun 'calmcove --help' for the options.\n");
     if (!parser.parse(arguments))
@@ -55,12 +62,16 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
                     usageError,
                 true};
     }
-    if (!parser.positionalArguments().isEmpty())
-        return LaunchExit{2,
-                          QStringLiteral("calmcove: unexpected argument '%1'.")
-                                  .arg(parser.positionalArguments().first()) +
-                              usageError,
-                          true};
+    for (const QString& argument : parser.positionalArguments()) {
+        const QUrl url(argument);
+        const QString scheme = url.scheme().toLower();
+        if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+            options.openArguments.append(argument);
+        else if (scheme == QLatin1String("file"))
+            options.openArguments.append(url.toLocalFile());
+        else
+            options.openArguments.append(QFileInfo(argument).absoluteFilePath());
+    }
     return options;
 }
 

@@ -16,6 +16,8 @@ struct LaunchOptions
     QString audioOutput = QStringLiteral("pulse");
     // "KEY=VALUE" overrides of settings keys for this run only.
     QStringList settingOverrides;
+    // Files, folders (absolute paths) and http(s) links to import.
+    QStringList openArguments;
 
     bool operator==(const LaunchOptions&) const = default;
 };
@@ -28,7 +30,8 @@ struct LaunchExit
     bool toStandardError = false;
 };
 
-// `arguments` includes the program name first.
+// `arguments` includes the program name first. Relative paths are made absolute against
+// the current directory, and file: URLs become paths.
 std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& arguments);
 
 } // namespace calmcove

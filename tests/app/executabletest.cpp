@@ -8,6 +8,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QThread>
@@ -74,6 +75,44 @@ TEST(ExecutableTest, SettingOverridesAreNeverStored)
                   SIGTERM),
               0);
     EXPECT_FALSE(storedSettings().contains(QStringLiteral("override.invalid")));
+}
+
+TEST(ExecutableTest, ASecondLaunchHandsItsFilesToTheRunningOne)
+{
+    const QString folder = test::temporaryXdgRoot() + QStringLiteral("/Handed Over");
+    QDir().mkpath(folder);
+    QFile track(folder + QStringLiteral("/song.wav"));
+    ASSERT_TRUE(track.open(QIODevice::WriteOnly));
+    track.write(QByteArray(64, '\0'));
+    track.close();
+
+    QProcess running;
+    running.start(executable(),
+                  {QStringLiteral("--headless"), QStringLiteral("--audio-output=null")});
+    ASSERT_TRUE(running.waitForStarted());
+    QThread::msleep(700);
+
+    QProcess second;
+    second.setWorkingDirectory(test::temporaryXdgRoot());
+    second.start(executable(),
+                 {QStringLiteral("--audio-output=null"), QStringLiteral("Handed Over")});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0);
+
+    const QString index =
+        test::temporaryXdgRoot() + QStringLiteral("/data/Calmcove/Imported Albums/albums.json");
+    QByteArray albums;
+    for (int i = 0; i < 50 && !albums.contains("Handed Over"); ++i) {
+        QThread::msleep(100);
+        QFile file(index);
+        if (file.open(QIODevice::ReadOnly))
+            albums = file.readAll();
+    }
+    EXPECT_TRUE(albums.contains(R"("name":"Handed Over")")) << albums.toStdString();
+    EXPECT_EQ(running.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(running.processId()), SIGTERM);
+    EXPECT_TRUE(running.waitForFinished(10000));
+    EXPECT_EQ(running.exitCode(), 0);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "support/qtprinters.h"
 
 #include <gtest/gtest.h>
+#include <QDir>
 
 namespace calmcove {
 namespace {
@@ -30,6 +31,19 @@ TEST(LaunchOptionsTest, ParsesOptionsAndRepeatedSettings)
                            QStringLiteral("CalmcoveAudioPackIndexURL=https://x/index.json?a=b")}));
 
     EXPECT_EQ(std::get<LaunchOptions>(parse({})), LaunchOptions{});
+}
+
+TEST(LaunchOptionsTest, FilesFoldersAndLinksToOpen)
+{
+    const auto parsed = parse({QStringLiteral("music/Sunday"), QStringLiteral("/abs/song.mp3"),
+                               QStringLiteral("file:///abs/other%20song.flac"),
+                               QStringLiteral("https://example.org/a.mp3"),
+                               QStringLiteral("HTTP://example.org/b.mp3")});
+    EXPECT_EQ(std::get<LaunchOptions>(parsed).openArguments,
+              QStringList({QDir::currentPath() + QStringLiteral("/music/Sunday"),
+                           QStringLiteral("/abs/song.mp3"), QStringLiteral("/abs/other song.flac"),
+                           QStringLiteral("https://example.org/a.mp3"),
+                           QStringLiteral("HTTP://example.org/b.mp3")}));
 }
 
 TEST(LaunchOptionsTest, HelpVersionAndMistakes)

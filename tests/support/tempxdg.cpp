@@ -28,6 +28,10 @@ void useTemporaryXdgDirectories()
     point("XDG_CONFIG_HOME", "config");
     point("XDG_CACHE_HOME", "cache");
     point("TMPDIR", "tmp");
+    // The runtime directory holds the single-instance socket: never reach the user's own.
+    point("XDG_RUNTIME_DIR", "runtime");
+    QFile::setPermissions(root + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 } // namespace calmcove::test

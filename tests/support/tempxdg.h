@@ -7,7 +7,8 @@
 
 namespace calmcove::test {
 
-// The temporary root; XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME and TMPDIR lie inside.
+// The temporary root; XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME,
+// XDG_RUNTIME_DIR and TMPDIR lie inside.
 QString temporaryXdgRoot();
 void useTemporaryXdgDirectories();
 
