@@ -212,6 +212,8 @@ TEST_F(StoreTest, InterruptedInstallIsResumedByTheNextLaunch)
             return store->status() ==
                    AudioPackStatus::downloading("new-harbor-loop.m4a", 9000, 15000);
         }));
+        ASSERT_TRUE(test::runUntil(
+            [&] { return h.server.requestCount(pack.trackPath("new-harbor-loop.m4a")) == 1; }));
         EXPECT_EQ(store->progress(), 0.6);
         EXPECT_TRUE(store->localPath("quiet-circuit"));
         EXPECT_FALSE(store->localPath("new-harbor-loop"));
@@ -243,9 +245,9 @@ TEST_F(StoreTest, InterruptedInstallIsResumedByTheNextLaunch)
     EXPECT_EQ(store->starterPath("rain-on-the-skylight"),
               h.starterDirectory() + "/rain-on-the-skylight.m4a");
     EXPECT_FALSE(store->starterPath("quiet-circuit")) << "not a starter track";
-    EXPECT_TRUE(store->isTrackAvailable(track("x", FileAudio{h.starterDirectory() + "/rain-on-the-skylight.m4a"})));
-    EXPECT_FALSE(
-        store->isTrackAvailable(track("y", FileAudio{"/nowhere.m4a"})));
+    EXPECT_TRUE(store->isTrackAvailable(
+        track("x", FileAudio{h.starterDirectory() + "/rain-on-the-skylight.m4a"})));
+    EXPECT_FALSE(store->isTrackAvailable(track("y", FileAudio{"/nowhere.m4a"})));
 
     h.server.clearRequests();
     pack.publish(h.server);
