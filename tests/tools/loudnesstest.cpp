@@ -88,7 +88,7 @@ TEST(LoudnessTest, AgreesWithFfmpegOnMusic)
 {
     for (const char* id : {"paper-lanterns", "tail-light-rivers"}) {
         SCOPED_TRACE(id);
-        const std::vector<float> mix = renderMix(*catalogueTrack(id), 30);
+        const std::vector<float> mix = renderMix(*catalogueTrack(id), 15);
         const std::optional<test::Ebur128> reference = test::measureSamples(mix);
         ASSERT_TRUE(reference);
         EXPECT_NEAR(integratedLoudness(mix), reference->integrated, 0.15);
@@ -98,7 +98,7 @@ TEST(LoudnessTest, AgreesWithFfmpegOnMusic)
 
 TEST(LoudnessTest, MasteringReachesTheTargetUnderTheCeiling)
 {
-    std::vector<float> samples = renderMix(*catalogueTrack("velvet-static"), 20);
+    std::vector<float> samples = renderMix(*catalogueTrack("velvet-static"), 10);
     const MasteringResult result = master(samples, -16, -1.5);
     EXPECT_NEAR(result.loudness, -16, 0.1);
     EXPECT_NEAR(integratedLoudness(samples), -16, 0.1);

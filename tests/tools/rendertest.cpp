@@ -75,18 +75,16 @@ TEST(RenderTest, SameIdGivesIdenticalAudioAndOtherIdsDiffer)
 
 TEST(RenderTest, LengthMatchesTheRequest)
 {
-    // Requested lengths: a catalogue row's own, short overrides, and one shorter than a bar.
-    const TrackSpec shortest = track("tiny-data-rain");
+    // Requested lengths: short overrides, one shorter than a bar, one of an odd length.
+    // (That every catalogue row composes to its own length is checked without rendering.)
     const struct
     {
         TrackSpec spec;
         double requested;
-    } cases[] = {{shortest, 0},
-                 {track("glass-atrium"), 12.5},
-                 {track("soft-reboot"), 1.0},
-                 {track("coastal-exit"), 33.3}};
+    } cases[] = {
+        {track("glass-atrium"), 12.5}, {track("soft-reboot"), 1.0}, {track("coastal-exit"), 3.7}};
     for (const auto& c : cases) {
-        const double expected = c.requested > 0 ? c.requested : c.spec.durationSeconds;
+        const double expected = c.requested;
         SCOPED_TRACE(c.spec.id + " " + std::to_string(expected));
         const Rendering rendering = renderTrack(c.spec, {.durationSeconds = c.requested});
         EXPECT_NEAR(rendering.seconds(), expected, 0.5);
