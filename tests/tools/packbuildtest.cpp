@@ -293,16 +293,10 @@ TEST_F(PackBuildTest, FailuresSayWhyAndLeaveThePublishedFilesAlone)
         {"http base URL",
          [](PackBuildOptions& o, QTemporaryDir&) { o.baseURL = QUrl("http://h/"); },
          "is not an absolute https URL"},
-        {"relative base URL",
-         [](PackBuildOptions& o, QTemporaryDir&) { o.baseURL = QUrl("packs/"); },
-         "is not an absolute https URL"},
         {"base URL with a query",
          [](PackBuildOptions& o, QTemporaryDir&) { o.baseURL = QUrl("https://h/?x=1"); },
          "must not carry"},
         {"version with a slash", [](PackBuildOptions& o, QTemporaryDir&) { o.version = "1/2"; },
-         "cannot name the pack's folder"},
-        {"version with a leading dot",
-         [](PackBuildOptions& o, QTemporaryDir&) { o.version = ".1"; },
          "cannot name the pack's folder"},
         {"version named like the index",
          [](PackBuildOptions& o, QTemporaryDir&) { o.version = "index.json"; },
@@ -325,7 +319,6 @@ TEST_F(PackBuildTest, FailuresSayWhyAndLeaveThePublishedFilesAlone)
          "unknown key \"mood\""},
         {"track without a file", withMetadata(R"({"nope": {"title": "Nope"}})"), "has no nope.m4a"},
         {"metadata not JSON", withMetadata("{"), "is not valid JSON"},
-        {"metadata not an object", withMetadata("[]"), "must hold a JSON object"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -101,7 +101,7 @@ PackResult<QList<SourceTrack>> listSourceTracks(const QString& directory)
     if (!QFileInfo(directory).isDir())
         return packFailure(QStringLiteral("The input folder %1 does not exist.").arg(directory));
     QList<SourceTrack> tracks;
-    const QFileInfoList files = dir.entryInfoList(QDir::Files | QDir::Readable, QDir::Name);
+    const QFileInfoList files = dir.entryInfoList(QDir::Files, QDir::Name);
     for (const QFileInfo& file : files) {
         const QString name = file.fileName();
         if (!name.endsWith(audioSuffix))
