@@ -80,7 +80,7 @@ int main(int argc, char** argv)
         const Timing synthesized{threadCpuSeconds() - cpu, wallSeconds() - wall};
         cpu = threadCpuSeconds();
         wall = wallSeconds();
-        master(samples, -16, -1.5);
+        master(samples, -16, -2.0);
         const Timing mastered{threadCpuSeconds() - cpu, wallSeconds() - wall};
         Timing encoded;
         if (encode) {

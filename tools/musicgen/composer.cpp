@@ -49,8 +49,8 @@ void Composer::planSections(const std::string& trackId)
         {T::verse, T::verse, T::chorus, T::breakdown, T::verse, T::chorus, T::chorus},
         {T::verse, T::chorus, T::breakdown, T::verse, T::chorus, T::verse, T::breakdown, T::chorus},
     };
-    const std::vector<T>& form = random.pick(forms);
-
+    // Each pass through a form is followed by another, so long pieces do not cycle.
+    const std::vector<T>* form = &random.pick(forms);
     int counts[5] = {0, 0, 0, 0, 0};
     const auto add = [&](T type, int first, int length) {
         sections_.push_back(Section{type, first, length, counts[static_cast<int>(type)]++});
@@ -61,7 +61,11 @@ void Composer::planSections(const std::string& trackId)
     const int middleEnd = bars_ - outro;
     std::size_t position = 0;
     while (bar < middleEnd) {
-        const T type = form[position++ % form.size()];
+        if (position == form->size()) {
+            form = &random.pick(forms);
+            position = 0;
+        }
+        const T type = (*form)[position++];
         int length = type == T::breakdown ? (bars_ >= 64 && random.chance(0.5) ? 8 : 4) : 8;
         const int remaining = middleEnd - bar;
         length = std::min(length, remaining);
@@ -88,8 +92,9 @@ Chord Composer::chordAt(int bar) const
     if (bar >= bars_ || bar < 0 || sections_.empty())
         return harmony_.home;
     const Section& section = sectionOf(bar);
-    const Progression& progression =
-        section.type == SectionType::chorus ? harmony_.chorus : harmony_.verse;
+    const Progression& progression = section.type == SectionType::chorus      ? harmony_.chorus
+                                     : section.type == SectionType::breakdown ? harmony_.bridge
+                                                                              : harmony_.verse;
     const int index =
         ((bar - section.firstBar) / style_.chordBars) % static_cast<int>(progression.size());
     return progression[static_cast<std::size_t>(index)];

@@ -259,6 +259,33 @@ void Tremolo::process(float* left, float* right, int frames)
     }
 }
 
+// ---- Kick ducker ----------------------------------------------------------------------
+
+KickDucker::KickDucker(double depth, double recoverySeconds)
+    : depth_(static_cast<float>(depth)),
+      recovery_(static_cast<float>(std::exp(-1.0 / (recoverySeconds * sampleRate)))),
+      attack_(static_cast<float>(1.0 - std::exp(-1.0 / (0.004 * sampleRate))))
+{}
+
+void KickDucker::process(const std::vector<DrumHit>& hits, std::int64_t blockStart, float* gain,
+                         int frames)
+{
+    for (int i = 0; i < frames; ++i) {
+        const std::int64_t t = blockStart + i;
+        while (next_ < hits.size() && hits[next_].start <= t) {
+            if (hits[next_].sound == DrumSound::kick)
+                target_ = std::max(target_, hits[next_].velocity);
+            ++next_;
+        }
+        // A quick (4 ms) dip rather than a jump, then a slow recovery.
+        envelope_ += attack_ * (target_ - envelope_);
+        if (envelope_ >= target_ - 0.01f)
+            target_ = 0;
+        envelope_ *= target_ > 0 ? 1.0f : recovery_;
+        gain[i] = 1.0f - depth_ * envelope_;
+    }
+}
+
 // ---- Vinyl crackle --------------------------------------------------------------------
 
 VinylCrackle::VinylCrackle(double level, std::uint32_t seed) : noise_(seed)

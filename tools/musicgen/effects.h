@@ -125,6 +125,26 @@ private:
     float depth_ = 0;
 };
 
+// Gentle ducking keyed by the kick drum, so sustained parts breathe with the beat.
+class KickDucker
+{
+public:
+    // depth: gain reduction right at a kick (0.3 = about -3 dB); recoverySeconds: time
+    // constant of the way back.
+    KickDucker(double depth, double recoverySeconds);
+    // Writes the gain of each frame of the block into `gain`.
+    void process(const std::vector<DrumHit>& hits, std::int64_t blockStart, float* gain,
+                 int frames);
+
+private:
+    std::size_t next_ = 0;
+    float envelope_ = 0;
+    float depth_ = 0;
+    float recovery_ = 0;
+    float attack_ = 0;
+    float target_ = 0;
+};
+
 // Vinyl surface noise: sparse ticks, the odd pop and a soft hiss; level 0 … 1.
 class VinylCrackle
 {

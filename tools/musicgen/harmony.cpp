@@ -99,12 +99,16 @@ Harmony chooseHarmony(Random& random, const Style& style)
     harmony.key = Key{random.below(12), style.minor};
     const std::vector<Progression>& pool = style.minor ? minorProgressions : majorProgressions;
 
-    const int verseIndex = random.below(static_cast<int>(pool.size()));
-    int chorusIndex = random.below(static_cast<int>(pool.size()) - 1);
-    if (chorusIndex >= verseIndex)
-        ++chorusIndex;
+    // Three different progressions from the pool: verse, chorus and bridge.
+    const int count = static_cast<int>(pool.size());
+    const int verseIndex = random.below(count);
+    const int chorusIndex = (verseIndex + 1 + random.below(count - 1)) % count;
+    int bridgeIndex = random.below(count);
+    while (bridgeIndex == verseIndex || bridgeIndex == chorusIndex)
+        bridgeIndex = (bridgeIndex + 1) % count;
     harmony.verse = pool[static_cast<std::size_t>(verseIndex)];
     harmony.chorus = pool[static_cast<std::size_t>(chorusIndex)];
+    harmony.bridge = pool[static_cast<std::size_t>(bridgeIndex)];
 
     // With one chord per bar, four chords turn over every four bars; a second half that
     // answers the first makes an eight-bar phrase instead.

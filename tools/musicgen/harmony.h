@@ -42,6 +42,7 @@ struct Harmony
     Key key;
     Progression verse;  // 4 or 8 chords
     Progression chorus; // 4 chords, a different colour
+    Progression bridge; // 4 chords for breakdowns, different from both
     Chord home;         // the tonic chord the piece ends on
 };
 

@@ -231,6 +231,16 @@ private:
                 padFilters_[2].lowpass(pad.right[static_cast<std::size_t>(i)]));
         }
         padChorus_.process(pad.left.data(), pad.right.data(), n);
+        if (style_.kind == CalmKind::nightDrive) {
+            ducker_.process(score_.drums, start, duck_.data(), n);
+            for (const Part part : {Part::pad, Part::bass}) {
+                Bus& bus = buses_[static_cast<int>(part)];
+                for (int i = 0; i < n; ++i) {
+                    bus.left[static_cast<std::size_t>(i)] *= duck_[static_cast<std::size_t>(i)];
+                    bus.right[static_cast<std::size_t>(i)] *= duck_[static_cast<std::size_t>(i)];
+                }
+            }
+        }
         Bus& bells = buses_[static_cast<int>(Part::bells)];
         stutter_.process(score_.stutters, start, bells.left.data(), bells.right.data(), n);
         for (int i = 0; i < n; ++i) {
@@ -331,6 +341,8 @@ private:
     Chorus padChorus_;
     Chorus keysChorus_;
     Stutter stutter_;
+    KickDucker ducker_{0.3, 0.16};
+    std::array<float, blockFrames> duck_{};
     VinylCrackle crackle_;
     RainBed rain_;
     double cutoff_;

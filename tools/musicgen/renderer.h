@@ -15,7 +15,7 @@ struct RenderOptions
 {
     double durationSeconds = 0; // 0: the row's own duration
     double targetLufs = -16.0;
-    double ceilingDbtp = -1.5; // true-peak ceiling, with room for the encoder's overshoot
+    double ceilingDbtp = -2.0; // true-peak ceiling, with room for the encoder's overshoot
 };
 
 struct Rendering
