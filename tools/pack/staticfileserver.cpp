@@ -54,6 +54,16 @@ std::optional<httplib::Range> clampRange(httplib::Range range, qint64 size)
     return httplib::Range{first, last};
 }
 
+// Request text as it may go into a log or a terminal: control characters become "?".
+QString printable(const std::string& text)
+{
+    QString result = QString::fromStdString(text);
+    for (QChar& c : result)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char('?');
+    return result;
+}
+
 } // namespace
 
 ServedPath resolveRequestPath(const QString& canonicalRoot, const QByteArray& requestPath)
@@ -203,8 +213,7 @@ PackResult<int> StaticFileServer::start(const QString& host, int port)
         server->set_logger(
             [impl](const httplib::Request& request, const httplib::Response& response) {
                 impl->logger(QStringLiteral("%1 %2 %3")
-                                 .arg(QString::fromStdString(request.method),
-                                      QString::fromStdString(request.path))
+                                 .arg(printable(request.method), printable(request.path))
                                  .arg(response.status));
             });
     server->set_keep_alive_timeout(5);
