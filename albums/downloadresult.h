@@ -1,0 +1,86 @@
+#pragma once
+
+// What a download reports instead of throwing: either its value or the error that
+// prevented it. The URL import turns the error's description into the job's message.
+
+#include "albums/urlimporterror.h"
+
+#include <optional>
+#include <QByteArray>
+#include <QList>
+#include <QNetworkReply>
+#include <QString>
+#include <QUrl>
+#include <utility>
+#include <variant>
+
+namespace calmcove {
+
+// The HTTP answer a download ended with, as far as one came.
+struct DownloadResponse
+{
+    QUrl url;           // the final URL, after redirects
+    int statusCode = 0; // 0 when no HTTP answer came
+    QString mimeType;   // lower-case media type without parameters; empty when none was sent
+    qint64 expectedContentLength = -1; // the Content-Length header; -1 when absent
+    QList<std::pair<QByteArray, QByteArray>> headers;
+
+    // The first header of that name (compared without regard to case); empty when absent.
+    QByteArray header(QByteArrayView name) const;
+    bool isSuccess() const { return statusCode >= 200 && statusCode <= 299; }
+
+    bool operator==(const DownloadResponse&) const = default;
+};
+
+// A transfer that failed below HTTP: refused, dropped, timed out, TLS, cancelled because
+// the downloader went away, ...
+struct TransferError
+{
+    QNetworkReply::NetworkError code = QNetworkReply::UnknownNetworkError;
+    QString message;
+    bool operator==(const TransferError&) const = default;
+};
+
+// A temporary file or folder that could not be created, written, read or joined.
+struct FileSystemError
+{
+    QString message;
+    bool operator==(const FileSystemError&) const = default;
+};
+
+using DownloadError = std::variant<URLImportError, TransferError, FileSystemError>;
+
+QString errorDescription(const DownloadError& error);
+
+// True for the transfer errors that mean "the network is not usable right now": host not
+// found, connection refused, remote host closed, timeout, temporary network failure and
+// network session failure.
+bool isConnectivityError(QNetworkReply::NetworkError code);
+
+// Either a value or the error that prevented it.
+template <typename T> class [[nodiscard]] DownloadResult
+{
+public:
+    DownloadResult(T value) : m_content(std::in_place_index<0>, std::move(value)) {}
+    DownloadResult(DownloadError error) : m_content(std::in_place_index<1>, std::move(error)) {}
+    DownloadResult(URLImportError error) : DownloadResult(DownloadError(error)) {}
+    DownloadResult(TransferError error) : DownloadResult(DownloadError(std::move(error))) {}
+    DownloadResult(FileSystemError error) : DownloadResult(DownloadError(std::move(error))) {}
+
+    bool ok() const { return m_content.index() == 0; }
+    explicit operator bool() const { return ok(); }
+
+    T& value() { return std::get<0>(m_content); }
+    const T& value() const { return std::get<0>(m_content); }
+    T* operator->() { return &value(); }
+    const T* operator->() const { return &value(); }
+    T& operator*() { return value(); }
+    const T& operator*() const { return value(); }
+
+    const DownloadError& error() const { return std::get<1>(m_content); }
+
+private:
+    std::variant<T, DownloadError> m_content;
+};
+
+} // namespace calmcove

@@ -1,0 +1,213 @@
+#include "httptransfer.h"
+
+#include <QCoro/QCoroNetworkReply>
+#include <QCoro/QCoroTimer>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QTimer>
+#include <vector>
+
+namespace calmcove {
+
+namespace {
+
+bool isNetworkLayerError(QNetworkReply::NetworkError code)
+{
+    // Qt numbers transport and proxy failures below 200; content, protocol and server
+    // errors (which carry an HTTP status) from 200 on.
+    return code != QNetworkReply::NoError && int(code) < 200;
+}
+
+TransferError timedOut()
+{
+    return {QNetworkReply::TimeoutError, QStringLiteral("The request timed out.")};
+}
+
+DownloadResponse responseOf(const QNetworkReply& reply)
+{
+    DownloadResponse response;
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return response;
+    response.url = reply.url();
+    response.statusCode = status.toInt();
+    const QByteArray contentType = reply.rawHeader("Content-Type");
+    const qsizetype parameters = contentType.indexOf(';');
+    response.mimeType =
+        QString::fromLatin1((parameters < 0 ? contentType : contentType.left(parameters)).trimmed())
+            .toLower();
+    bool isNumber = false;
+    const qint64 length = reply.rawHeader("Content-Length").trimmed().toLongLong(&isNumber);
+    response.expectedContentLength = isNumber && length >= 0 ? length : -1;
+    response.headers = reply.rawHeaderPairs();
+    return response;
+}
+
+} // namespace
+
+TransferError cancelledTransfer()
+{
+    return {QNetworkReply::OperationCanceledError, QStringLiteral("The download was cancelled.")};
+}
+
+void TransferGroup::abort()
+{
+    m_aborted = true;
+    // Aborting resumes the waiting coroutines at once, and they change the set.
+    std::vector<QPointer<QNetworkReply>> inFlight(m_inFlight.begin(), m_inFlight.end());
+    for (const QPointer<QNetworkReply>& reply : inFlight) {
+        if (reply)
+            reply->abort();
+    }
+}
+
+HttpTransfers::HttpTransfers(std::chrono::milliseconds resourceTimeout,
+                             std::shared_ptr<const std::atomic<bool>> offline)
+    : m_resourceTimeout(resourceTimeout), m_offline(std::move(offline))
+{}
+
+HttpTransfers::~HttpTransfers() = default;
+
+QNetworkAccessManager& HttpTransfers::network()
+{
+    // Made on first use so that it belongs to the worker thread that uses it.
+    if (!m_network) {
+        m_network = std::make_unique<QNetworkAccessManager>();
+        m_network->setAutoDeleteReplies(false);
+    }
+    return *m_network;
+}
+
+void HttpTransfers::shutDown()
+{
+    m_shutDown = true;
+    // Aborting resumes the waiting coroutines at once, and they change the set.
+    std::vector<QPointer<QNetworkReply>> inFlight(m_inFlight.begin(), m_inFlight.end());
+    for (const QPointer<QNetworkReply>& reply : inFlight) {
+        if (reply)
+            reply->abort();
+    }
+}
+
+QCoro::Task<TransferOutcome> HttpTransfers::send(QNetworkRequest request, QByteArray method,
+                                                 BodySink* sink,
+                                                 std::shared_ptr<TransferGroup> group)
+{
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + m_resourceTimeout;
+    for (;;) {
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now());
+        auto attempt = sendOnce(request, method, sink, group, std::max(left, milliseconds(1)));
+        TransferOutcome outcome = co_await std::move(attempt);
+
+        // Waiting for connectivity: only while nothing answered (so the sink has seen
+        // nothing) and the system says the network is down.
+        const auto* failure = outcome.error ? std::get_if<TransferError>(&*outcome.error) : nullptr;
+        if (!failure || outcome.response.statusCode != 0 || !isConnectivityError(failure->code) ||
+            !m_offline->load() || m_shutDown || (group && group->isAborted()) ||
+            steady_clock::now() + seconds(1) >= deadline)
+            co_return outcome;
+        co_await QCoro::sleepFor(seconds(1));
+        if (m_shutDown || (group && group->isAborted()))
+            co_return TransferOutcome{{}, DownloadError(cancelledTransfer())};
+    }
+}
+
+QCoro::Task<TransferOutcome> HttpTransfers::sendOnce(QNetworkRequest request, QByteArray method,
+                                                     BodySink* sink,
+                                                     std::shared_ptr<TransferGroup> group,
+                                                     std::chrono::milliseconds resourceTimeout)
+{
+    if (m_shutDown || (group && group->isAborted()))
+        co_return TransferOutcome{{}, DownloadError(cancelledTransfer())};
+
+    QNetworkReply* reply =
+        method == "HEAD" ? network().head(request) : network().sendCustomRequest(request, method);
+    m_inFlight.insert(reply);
+    if (group)
+        group->m_inFlight.insert(reply);
+
+    bool began = false;
+    std::optional<DownloadError> stopError;
+    bool resourceTimedOut = false;
+    std::vector<char> buffer(256 * 1024);
+
+    const auto stop = [&stopError, reply](DownloadError error) {
+        stopError = std::move(error);
+        // Aborting finishes the reply, which resumes this coroutine at once: leave the
+        // signal handler first.
+        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+    };
+    const auto receive = [&, reply] {
+        if (stopError) {
+            reply->skip(reply->bytesAvailable());
+            return;
+        }
+        if (!began) {
+            began = true;
+            if (sink) {
+                if (auto error = sink->begin(responseOf(*reply))) {
+                    stop(std::move(*error));
+                    return;
+                }
+            }
+        }
+        while (reply->bytesAvailable() > 0) {
+            const qint64 count = reply->read(buffer.data(), qint64(buffer.size()));
+            if (count <= 0)
+                break;
+            if (!sink)
+                continue;
+            if (auto error = sink->write(buffer.data(), count)) {
+                stop(std::move(*error));
+                return;
+            }
+        }
+    };
+    const QMetaObject::Connection reading =
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, receive);
+
+    // A real timer: it bounds a request, it is no part of any schedule.
+    QTimer resourceTimer;
+    resourceTimer.setSingleShot(true);
+    QObject::connect(&resourceTimer, &QTimer::timeout, reply, [&resourceTimedOut, reply] {
+        resourceTimedOut = true;
+        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+    });
+    resourceTimer.start(resourceTimeout);
+
+    co_await reply;
+
+    QObject::disconnect(reading);
+    resourceTimer.stop();
+    m_inFlight.erase(reply);
+    if (group)
+        group->m_inFlight.erase(reply);
+    reply->deleteLater();
+
+    const QNetworkReply::NetworkError code = reply->error();
+    const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    if (!stopError && answered && !isNetworkLayerError(code)) {
+        receive(); // the bytes that arrived together with the end
+        if (!began && sink && !stopError) {
+            began = true;
+            stopError = sink->begin(responseOf(*reply));
+        }
+    }
+
+    TransferOutcome outcome{responseOf(*reply), std::nullopt};
+    if (stopError)
+        outcome.error = std::move(stopError);
+    else if (resourceTimedOut)
+        outcome.error = DownloadError(timedOut());
+    else if (code == QNetworkReply::OperationCanceledError)
+        // We abort replies only at shutdown or with their group; any other abort is Qt's
+        // transfer time-out.
+        outcome.error = DownloadError(
+            m_shutDown || (group && group->isAborted()) ? cancelledTransfer() : timedOut());
+    else if (isNetworkLayerError(code) || (code != QNetworkReply::NoError && !answered))
+        outcome.error = DownloadError(TransferError{code, reply->errorString()});
+    co_return outcome;
+}
+
+} // namespace calmcove
