@@ -1,6 +1,7 @@
 #include "packbuilder.h"
 
 #include "library/buildinfo.h"
+#include "library/filedigest.h"
 #include "model/pathcomponent.h"
 #include "model/tracklibrary.h"
 #include "tools/pack/mediaprobe.h"
@@ -9,7 +10,6 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
-#include <openssl/evp.h>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -156,10 +156,7 @@ PackResult<CopiedFile> copyHashing(const QString& source, const QString& destina
         return packFailure(
             QStringLiteral("Cannot write %1: %2.").arg(destination, out.errorString()));
 
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                          &EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
-        return packFailure(QStringLiteral("SHA-256 is not available."));
+    Sha256 hash;
     QByteArray block(1 << 20, Qt::Uninitialized);
     CopiedFile copied;
     for (;;) {
@@ -171,17 +168,13 @@ PackResult<CopiedFile> copyHashing(const QString& source, const QString& destina
         if (out.write(block.constData(), count) != count)
             return packFailure(
                 QStringLiteral("Cannot write %1: %2.").arg(destination, out.errorString()));
-        EVP_DigestUpdate(context.get(), block.constData(), static_cast<size_t>(count));
+        hash.update(block.constData(), count);
         copied.byteCount += count;
     }
     if (!out.flush())
         return packFailure(
             QStringLiteral("Cannot write %1: %2.").arg(destination, out.errorString()));
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestSize = 0;
-    EVP_DigestFinal_ex(context.get(), digest, &digestSize);
-    copied.sha256 = QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char*>(digest), static_cast<int>(digestSize)).toHex());
+    copied.sha256 = hash.hexDigest();
     return copied;
 }
 
