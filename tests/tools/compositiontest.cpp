@@ -3,6 +3,7 @@
 
 #include "musicgen/composer.h"
 #include "musicgen/harmony.h"
+#include "musicgen/melody.h"
 #include "musicgen/random.h"
 
 #include <algorithm>
@@ -218,6 +219,49 @@ TEST(CompositionTest, MelodiesLandOnChordTonesOnTheDownbeat)
         }
     }
     EXPECT_GT(checked, 5);
+}
+
+TEST(CompositionTest, FittingBarsIntoTheDurationKeepsTheTempo)
+{
+    // Whole bars must fill the length between lead-in and tail; the tempo may bend a little
+    // for that, never so much that the piece changes character.
+    const TrackSpec track = *catalogueTrack("morning-tea-steam");
+    const double nominal = styleFor(track).bpm;
+    for (const double duration : {8.0, 20.0, 45.0, 72.0, 164.0, 333.3, 759.0}) {
+        SCOPED_TRACE(duration);
+        const Composed c = compose(track, duration);
+        EXPECT_EQ(c.score.frames, std::llround(duration * 44100));
+        // Rounding to whole bars bends the tempo by at most half a bar over the piece's bars.
+        EXPECT_NEAR(c.score.bpm, nominal, nominal * (duration >= 45 ? 0.05 : 0.25));
+        // The music ends where the tail begins, 3 to 6 seconds before the end.
+        const double barSeconds = 240.0 / c.score.bpm;
+        const double musicEnd = c.bars * barSeconds + std::min(0.25, 0.04 * duration);
+        EXPECT_GE(duration - musicEnd, std::min(3.0, 0.35 * duration) - 0.01);
+        EXPECT_LE(duration - musicEnd, 6.01);
+        const bool hasIntro = !c.sections.empty() && c.sections.front().type == SectionType::intro;
+        EXPECT_EQ(hasIntro, c.bars >= 6);
+    }
+}
+
+TEST(CompositionTest, MotifsAnswerAndClose)
+{
+    Random random(11);
+    for (int round = 0; round < 50; ++round) {
+        const Motif motif = makeMotif(random, 2, random.uniform(), round % 2 == 0);
+        ASSERT_FALSE(motif.notes.empty());
+        for (const MotifNote& note : motif.notes) {
+            EXPECT_GE(note.step, 0);
+            EXPECT_LE(note.step + note.length, 32.0 + 1e-9);
+            EXPECT_LE(std::abs(note.contour), 7);
+        }
+        // An answer keeps the rhythm's opening and changes the ending.
+        const Motif answer = answerMotif(motif, random);
+        EXPECT_EQ(answer.notes.front().step, motif.notes.front().step);
+        // A closing motif holds its last note to the end of its last bar.
+        const Motif closing = closingMotif(motif);
+        EXPECT_DOUBLE_EQ(closing.notes.back().step + closing.notes.back().length, 32.0);
+        EXPECT_TRUE(closing.notes.back().accent);
+    }
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 
 namespace calmcove::musicgen {
@@ -151,6 +152,25 @@ TEST(RenderTest, EncodedFilesHaveTheTargetLoudnessAndLength)
     }
     // The partial file never stays behind.
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 4);
+}
+
+TEST(RenderTest, EncodedFilesCarryTitleAndArtist)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("tagged.m4a"));
+    const std::vector<float> samples(2 * 44100, 0.0f);
+    ASSERT_TRUE(
+        encodeM4a(samples, path.toStdString(), {96, "Rain on the Skylight", "Tidewater Tapes"}).ok);
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"),
+                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                   QStringLiteral("format_tags=title,artist"), QStringLiteral("-of"),
+                   QStringLiteral("default=nw=1"), path});
+    ASSERT_TRUE(ffprobe.waitForFinished(30000));
+    const QString tags = QString::fromUtf8(ffprobe.readAllStandardOutput());
+    EXPECT_TRUE(tags.contains(QStringLiteral("TAG:title=Rain on the Skylight")))
+        << tags.toStdString();
+    EXPECT_TRUE(tags.contains(QStringLiteral("TAG:artist=Tidewater Tapes"))) << tags.toStdString();
 }
 
 TEST(RenderTest, EncoderReportsUnwritableTargets)
