@@ -4,14 +4,9 @@
 #include "playback/pulseoutput.h"
 
 #include "audiotestsupport.h"
+#include "pulsetestsupport.h"
 
-#include <cstring>
 #include <gtest/gtest.h>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QThread>
 
 namespace calmcove {
 namespace {
@@ -20,80 +15,10 @@ using namespace calmcove::test;
 
 constexpr int rate = 44100;
 
-// A pulseaudio daemon of our own in a private runtime directory, killed at the end.
-class PrivatePulseServer
-{
-public:
-    PrivatePulseServer()
-    {
-        QFile::setPermissions(m_runtime.path(),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
-        qunsetenv("PULSE_SERVER");
-    }
-    ~PrivatePulseServer() { kill(); }
-
-    bool start()
-    {
-        const int result = QProcess::execute(
-            "pulseaudio", {"-D", "--exit-idle-time=-1", "--system=false", "-n",
-                           "--load=module-null-sink sink_name=test",
-                           "--load=module-native-protocol-unix auth-anonymous=1"});
-        return result == 0 &&
-               waitUntil([this] { return QFile::exists(m_runtime.filePath("pulse/native")); },
-                         5000);
-    }
-    void kill()
-    {
-        QProcess::execute("pulseaudio", {"--kill"});
-        waitUntil([this] { return !QFile::exists(m_runtime.filePath("pulse/pid")); }, 3000);
-    }
-
-private:
-    QTemporaryDir m_runtime;
-};
-
-// Records the null sink's monitor as raw stereo float at 44.1 kHz.
-class Recorder
-{
-public:
-    Recorder()
-    {
-        m_process.start("parecord", {"--device=test.monitor", "--raw", "--format=float32le",
-                                     "--rate=44100", "--channels=2", "--latency-msec=20"});
-        m_process.waitForStarted();
-        // The monitor streams silence while nothing plays: once some has arrived, the
-        // recording is surely running.
-        waitUntil(
-            [this] {
-                m_recorded += m_process.readAllStandardOutput();
-                return m_recorded.size() > qsizetype(rate / 5 * 2 * sizeof(float));
-            },
-            5000);
-    }
-    // One channel of everything recorded.
-    std::vector<float> finish()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(3000);
-        const QByteArray bytes = m_recorded + m_process.readAllStandardOutput();
-        std::vector<float> interleaved(std::size_t(bytes.size()) / sizeof(float));
-        std::memcpy(interleaved.data(), bytes.constData(), interleaved.size() * sizeof(float));
-        std::vector<float> left(interleaved.size() / 2);
-        for (std::size_t i = 0; i < left.size(); ++i)
-            left[i] = interleaved[2 * i];
-        return left;
-    }
-
-private:
-    QProcess m_process;
-    QByteArray m_recorded;
-};
-
 // Plays the tone file once and returns what the sink's monitor heard.
 std::vector<float> playAndRecord(AudioEngine& engine, const QString& tone)
 {
-    Recorder recorder;
+    MonitorRecorder recorder;
     int completions = 0;
     engine.player().stop();
     engine.player().scheduleSegment(AudioFile::open(tone, nullptr), 0, rate,
@@ -101,12 +26,12 @@ std::vector<float> playAndRecord(AudioEngine& engine, const QString& tone)
     engine.player().play();
     EXPECT_TRUE(waitUntil([&] { return completions == 1; }, 5000));
     waitUntil([] { return false; }, 300);
-    return recorder.finish();
+    return recorder.finish().left;
 }
 
 TEST(PulseOutputTest, AudioArrivesAtTheSinkAndSurvivesAServerRestart)
 {
-    if (QStandardPaths::findExecutable("pulseaudio").isEmpty())
+    if (!PrivatePulseServer::isAvailable())
         GTEST_SKIP() << "pulseaudio is not installed";
     QTemporaryDir folder;
     const QString tone = writeTone(folder, "tone.wav", 440, 1.0);
