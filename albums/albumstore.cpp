@@ -1,6 +1,7 @@
 #include "albumstore.h"
 
 #include "albumindex.h"
+#include "fasturldownloader.h"
 #include "model/pathcomponent.h"
 #include "model/tracklibrary.h"
 #include "platform/apppaths.h"
@@ -70,6 +71,8 @@ AlbumStore::AlbumStore(UserDefaults& defaults, const QString& rootDirectory, QOb
     load();
     selectDefaultAlbumIfSelectionIsGone();
 }
+
+AlbumStore::~AlbumStore() = default;
 
 void AlbumStore::setSelectedAlbumID(const QString& id)
 {

@@ -8,13 +8,19 @@
 
 #include "importdialogs.h"
 #include "model/calmtrack.h"
+#include "urlimportjob.h"
 
+#include <QCoro/QCoroTask>
+
+#include <functional>
+#include <memory>
 #include <optional>
 #include <QObject>
 #include <QSet>
 
 namespace calmcove {
 
+class FastURLDownloader;
 class UserDefaults;
 
 class AlbumStore : public QObject
@@ -27,11 +33,24 @@ class AlbumStore : public QObject
     // A null string means no message.
     Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
     Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(bool isImportingURL READ isImportingURL NOTIFY isImportingURLChanged)
+    Q_PROPERTY(std::optional<double> urlImportProgress READ urlImportProgress NOTIFY
+                   urlImportProgressChanged)
+    Q_PROPERTY(
+        QString urlImportProgressText READ urlImportProgressText NOTIFY urlImportProgressChanged)
+    Q_PROPERTY(
+        QList<calmcove::URLImportJob> urlImportJobs READ urlImportJobs NOTIFY urlImportJobsChanged)
+    // The album the import view was opened for; set and cleared by the interface.
+    Q_PROPERTY(QString pendingURLImportAlbumID READ pendingURLImportAlbumID WRITE
+                   setPendingURLImportAlbumID NOTIFY pendingURLImportAlbumIDChanged)
     Q_PROPERTY(calmcove::CalmAlbum builtInAlbum READ builtInAlbum NOTIFY builtInAlbumChanged)
+    Q_PROPERTY(bool isProcessingURLImportQueue READ isProcessingURLImportQueue NOTIFY
+                   isProcessingURLImportQueueChanged)
 
 public:
     static inline const QString manifestFileName = QStringLiteral("albums.json");
     static inline const QString selectedAlbumIDKey = QStringLiteral("selectedAlbumID");
+    static inline const QString urlAlbumName = QStringLiteral("URL Imports");
     // File-name extensions, lower case.
     static inline const QSet<QString> supportedAudioExtensions = {
         QStringLiteral("aac"),  QStringLiteral("aif"), QStringLiteral("aiff"),
@@ -47,6 +66,7 @@ public:
     // Loads the imported albums from `rootDirectory` and restores the stored selection,
     // falling back to the default album when the stored one no longer exists.
     AlbumStore(UserDefaults& defaults, const QString& rootDirectory, QObject* parent = nullptr);
+    ~AlbumStore() override;
 
     QString rootDirectory() const { return m_root; }
 
@@ -91,6 +111,21 @@ public:
     // Adds audio files to an imported album, asking what to do with duplicates.
     void addTracks(const QStringList& paths, const QString& albumID);
 
+    // URL import: links are queued and imported one at a time, in order, into the album
+    // `targetAlbumID` or into "URL Imports".
+    void enqueueURLImport(const QString& link, const std::optional<QString>& targetAlbumID = {});
+    // Removes finished and failed jobs; queued and running ones stay.
+    void clearFinishedURLImportJobs();
+    // Clears one job's progress, or with no job the store-level progress.
+    void resetURLImportProgress(const std::optional<QUuid>& jobID = {});
+    bool isImportingURL() const { return m_isImportingURL; }
+    std::optional<double> urlImportProgress() const { return m_urlImportProgress; }
+    QString urlImportProgressText() const { return m_urlImportProgressText; }
+    const QList<URLImportJob>& urlImportJobs() const { return m_urlImportJobs; }
+    QString pendingURLImportAlbumID() const { return m_pendingURLImportAlbumID; }
+    void setPendingURLImportAlbumID(const QString& id);
+    bool isProcessingURLImportQueue() const { return m_isProcessingURLImportQueue; }
+
     // Artwork: a copy of the picture as "cover.<ext>" in the album folder.
     void setArtworkWithPanel(const QString& albumID);
     void setArtwork(const QString& picturePath, const QString& albumID);
@@ -102,6 +137,11 @@ Q_SIGNALS:
     void statusMessageChanged();
     void errorMessageChanged();
     void builtInAlbumChanged();
+    void isImportingURLChanged();
+    void urlImportProgressChanged();
+    void urlImportJobsChanged();
+    void pendingURLImportAlbumIDChanged();
+    void isProcessingURLImportQueueChanged();
 
 private:
     QString albumFolder(const QString& albumID) const;
@@ -130,6 +170,23 @@ private:
                                                const QString& albumName);
     bool isSupportedAudioFile(const QString& path) const;
 
+    void startURLImportQueueIfNeeded();
+    QCoro::Task<> runURLImportQueue();
+    // The job's failure text, or none when it finished.
+    QCoro::Task<std::optional<QString>>
+    performURLImport(QString link, std::optional<QString> targetAlbumID, QUuid jobID);
+    std::optional<QString> appendDownloadedTrack(const QString& downloadedPath,
+                                                 const QString& extension, const QString& title,
+                                                 const QString& artist,
+                                                 const std::optional<QString>& targetAlbumID,
+                                                 const QUuid& jobID);
+    URLImportJob* findJob(const QUuid& id);
+    void updateJob(const QUuid& id, const std::function<void(URLImportJob&)>& change);
+    void setURLImportStatus(const QString& message, const QUuid& jobID,
+                            std::optional<URLImportJob::State> finalState);
+    void updateURLImportProgress(qint64 written, qint64 expected, const QUuid& jobID);
+    void setProcessingURLImportQueue(bool processing);
+
     void setImportedAlbums(QList<CalmAlbum> albums);
     void setStatusMessage(const QString& message);
     void setErrorMessage(const QString& message);
@@ -145,6 +202,13 @@ private:
     CalmAlbum m_builtInAlbum;
     bool m_indexIsUnreadable = false;
     ImportDialogs* m_dialogs = nullptr;
+    bool m_isImportingURL = false;
+    std::optional<double> m_urlImportProgress;
+    QString m_urlImportProgressText;
+    QList<URLImportJob> m_urlImportJobs;
+    QString m_pendingURLImportAlbumID;
+    bool m_isProcessingURLImportQueue = false;
+    std::unique_ptr<FastURLDownloader> m_urlDownloader;
 };
 
 } // namespace calmcove

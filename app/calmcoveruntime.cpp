@@ -9,6 +9,7 @@
 
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 
 namespace calmcove {
 
@@ -54,8 +55,16 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
 
 void CalmcoveRuntime::open(const QStringList& arguments)
 {
-    if (!arguments.isEmpty())
-        m_albumStore->importExternalURLs(arguments);
+    QStringList paths;
+    for (const QString& argument : arguments) {
+        const QString scheme = QUrl(argument).scheme().toLower();
+        if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+            m_albumStore->enqueueURLImport(argument);
+        else
+            paths.append(argument);
+    }
+    if (!paths.isEmpty())
+        m_albumStore->importExternalURLs(paths);
 }
 
 // The player goes before the stores and the engine it uses.

@@ -37,8 +37,8 @@ public:
     AudioController& controller() const { return *m_controller; }
     AudioEngine& engine() const { return *m_engine; }
 
-    // Imports what the command line named: folders become albums and loose audio files
-    // one album.
+    // Imports what the command line named: folders become albums, loose audio files one
+    // album, and http(s) links are queued as URL imports.
     void open(const QStringList& arguments);
 
 private:

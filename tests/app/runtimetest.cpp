@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -58,6 +59,25 @@ TEST(RuntimeTest, LibraryChangesReachTheAlbumBeforeThePlayer)
     EXPECT_EQ(runtime.albumStore().builtInAlbum().tracks, tracks);
     // The player's re-check read the new album, so it shows the new title.
     EXPECT_EQ(runtime.controller().currentTrack().title, QStringLiteral("Retitled by the library"));
+}
+
+TEST(RuntimeTest, OpenImportsPathsAndQueuesLinks)
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.path() + QStringLiteral("/settings.conf"));
+    CalmcoveRuntime runtime(nullOutput(), defaults);
+    QFile song(dir.path() + QStringLiteral("/song.wav"));
+    ASSERT_TRUE(song.open(QIODevice::WriteOnly));
+    song.close();
+
+    const qsizetype before = runtime.albumStore().importedAlbums().size();
+    runtime.open({QStringLiteral("https://127.0.0.1:9/a.mp3"), song.fileName()});
+    ASSERT_EQ(runtime.albumStore().urlImportJobs().size(), 1);
+    EXPECT_EQ(runtime.albumStore().urlImportJobs().first().urlString,
+              QStringLiteral("https://127.0.0.1:9/a.mp3"));
+    ASSERT_EQ(runtime.albumStore().importedAlbums().size(), before + 1);
+    EXPECT_TRUE(runtime.albumStore().importedAlbums().last().name.startsWith(
+        QStringLiteral("Imported Tracks")));
 }
 
 } // namespace
