@@ -6,6 +6,7 @@
 #include "albums/importnaming.h"
 #include "platform/userdefaults.h"
 #include "support/qtprinters.h"
+#include "support/wavfile.h"
 
 #include <deque>
 #include <gtest/gtest.h>
@@ -35,27 +36,9 @@ public:
     QStringList asked;
 };
 
-// A silent 8 kHz mono PCM file of `seconds`.
 QByteArray wav(double seconds)
 {
-    const quint32 frames = quint32(seconds * 8000);
-    QByteArray data;
-    const auto put32 = [&data](quint32 v) { data.append(reinterpret_cast<const char*>(&v), 4); };
-    const auto put16 = [&data](quint16 v) { data.append(reinterpret_cast<const char*>(&v), 2); };
-    data += "RIFF";
-    put32(36 + frames * 2);
-    data += "WAVEfmt ";
-    put32(16);
-    put16(1);
-    put16(1);
-    put32(8000);
-    put32(16000);
-    put16(2);
-    put16(16);
-    data += "data";
-    put32(frames * 2);
-    data.append(QByteArray(int(frames * 2), '\0'));
-    return data;
+    return test::silentWav(seconds);
 }
 
 class AlbumImportTest : public ::testing::Test

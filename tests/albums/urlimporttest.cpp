@@ -3,6 +3,7 @@
 // album, duplicates with scripted answers, progress texts and refused downloads.
 
 #include "support/qtprinters.h"
+#include "support/wavfile.h"
 
 #include "albums/albumstore.h"
 #include "platform/userdefaults.h"
@@ -21,34 +22,12 @@
 namespace calmcove {
 namespace {
 
-// A second of silent 8 kHz mono PCM.
-std::string wavBytes()
-{
-    const quint32 frames = 8000;
-    std::string data = "RIFF";
-    const auto put32 = [&data](quint32 v) { data.append(reinterpret_cast<const char*>(&v), 4); };
-    const auto put16 = [&data](quint16 v) { data.append(reinterpret_cast<const char*>(&v), 2); };
-    put32(36 + frames * 2);
-    data += "WAVEfmt ";
-    put32(16);
-    put16(1);
-    put16(1);
-    put32(8000);
-    put32(16000);
-    put16(2);
-    put16(16);
-    data += "data";
-    put32(frames * 2);
-    data.append(frames * 2, '\0');
-    return data;
-}
-
 class AudioServer
 {
 public:
     AudioServer()
     {
-        const std::string audio = wavBytes();
+        const std::string audio = test::silentWav(1).toStdString();
         m_server.Get("/music/Rain_Song.mp3",
                      [audio](const httplib::Request&, httplib::Response& reply) {
                          reply.set_content(audio, "text/html");
