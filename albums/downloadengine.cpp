@@ -380,10 +380,15 @@ DownloadEngine::downloadInParallel(QUrl url, DownloadProbe probe, Progress progr
     if (!folder)
         co_return folder.error();
 
+    PartFileJoiner joiner;
+    if (auto error = joiner.open()) {
+        QDir(*folder).removeRecursively();
+        co_return *error;
+    }
+
     const QByteArray ifRange = ifRangeValidator(probe.response);
     const auto group = std::make_shared<TransferGroup>();
     const auto finished = std::make_shared<FinishedRanges>(this);
-    QList<DownloadChunk> chunks;
     std::optional<DownloadError> failure;
     qint64 written = 0;
     int started = 0;
@@ -402,23 +407,26 @@ DownloadEngine::downloadInParallel(QUrl url, DownloadProbe probe, Progress progr
     while (running > 0) {
         FinishedRanges::Result result = co_await finished->next();
         --running;
-        if (!result) {
-            if (!failure) {
-                failure = result.error();
-                group->abort();
-            }
-            continue;
+        if (failure)
+            continue; // only waiting for the others to end
+        if (result) {
+            written += result->range.count();
+            progress(written, probe.expectedContentLength);
+            // Keep the connections busy while this part is joined.
+            if (started < ranges.size())
+                startNext();
+            if (auto error = joiner.add(*result))
+                result = *error;
         }
-        chunks.append(*result);
-        written += result->range.count();
-        progress(written, probe.expectedContentLength);
-        if (!failure && started < ranges.size())
-            startNext();
+        if (!result) {
+            failure = result.error();
+            group->abort();
+        }
     }
 
     // Every range has ended, so no part file is open any more.
     const DownloadResult<QString> joined =
-        failure ? DownloadResult<QString>(*failure) : joinPartFiles(chunks);
+        failure ? DownloadResult<QString>(*failure) : joiner.finish(int(ranges.size()));
     QDir(*folder).removeRecursively();
     if (!joined)
         co_return joined.error();

@@ -11,6 +11,9 @@ namespace calmcove {
 
 namespace {
 
+// The most one read takes from a reply at a time.
+constexpr qint64 readLimit = 1024 * 1024;
+
 bool isNetworkLayerError(QNetworkReply::NetworkError code)
 {
     // Qt numbers transport and proxy failures below 200; content, protocol and server
@@ -130,7 +133,6 @@ QCoro::Task<TransferOutcome> HttpTransfers::sendOnce(QNetworkRequest request, QB
     bool began = false;
     std::optional<DownloadError> stopError;
     bool resourceTimedOut = false;
-    std::vector<char> buffer(256 * 1024);
 
     const auto stop = [&stopError, reply](DownloadError error) {
         stopError = std::move(error);
@@ -153,12 +155,13 @@ QCoro::Task<TransferOutcome> HttpTransfers::sendOnce(QNetworkRequest request, QB
             }
         }
         while (reply->bytesAvailable() > 0) {
-            const qint64 count = reply->read(buffer.data(), qint64(buffer.size()));
-            if (count <= 0)
+            // Whole chunks as Qt received them: usually shared, not copied.
+            const QByteArray data = reply->read(readLimit);
+            if (data.isEmpty())
                 break;
             if (!sink)
                 continue;
-            if (auto error = sink->write(buffer.data(), count)) {
+            if (auto error = sink->write(data.constData(), data.size())) {
                 stop(std::move(*error));
                 return;
             }

@@ -38,43 +38,70 @@ QString partFileName(int index)
     return QString::asprintf("%04d.part", index);
 }
 
-DownloadResult<QString> joinPartFiles(QList<FastURLDownloader::DownloadChunk> chunks)
+PartFileJoiner::PartFileJoiner() : m_target(temporaryDownloadPath(QStringLiteral(".download"))) {}
+
+PartFileJoiner::~PartFileJoiner()
 {
-    std::sort(chunks.begin(), chunks.end(),
-              [](const auto& a, const auto& b) { return a.index < b.index; });
-
-    QFile target(temporaryDownloadPath(QStringLiteral(".download")));
-    if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return fileError(QStringLiteral("create"), target);
-    const auto fail = [&target](DownloadError error) -> DownloadResult<QString> {
-        target.close();
-        target.remove();
-        return error;
-    };
-
-    std::vector<char> block(joinBlockSize);
-    for (const FastURLDownloader::DownloadChunk& chunk : chunks) {
-        QFile part(chunk.fileURL.toLocalFile());
-        if (!part.open(QIODevice::ReadOnly))
-            return fail(fileError(QStringLiteral("open"), part));
-        qint64 copied = 0;
-        for (;;) {
-            const qint64 count = part.read(block.data(), joinBlockSize);
-            if (count < 0)
-                return fail(fileError(QStringLiteral("read"), part));
-            if (count == 0)
-                break;
-            if (target.write(block.data(), count) != count)
-                return fail(fileError(QStringLiteral("write"), target));
-            copied += count;
-        }
-        if (copied != chunk.range.count())
-            return fail(URLImportError::downloadFailed);
+    if (!m_finished && m_target.isOpen()) {
+        m_target.close();
+        m_target.remove();
     }
-    if (!target.flush())
-        return fail(fileError(QStringLiteral("write"), target));
-    target.close();
-    return target.fileName();
+}
+
+std::optional<DownloadError> PartFileJoiner::open()
+{
+    if (!m_target.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return fileError(QStringLiteral("create"), m_target);
+    return std::nullopt;
+}
+
+std::optional<DownloadError> PartFileJoiner::add(FastURLDownloader::DownloadChunk chunk)
+{
+    const int index = chunk.index;
+    m_waiting.emplace(index, std::move(chunk));
+    for (auto next = m_waiting.find(m_next); next != m_waiting.end();
+         next = m_waiting.find(m_next)) {
+        if (auto error = append(next->second))
+            return error;
+        QFile::remove(next->second.fileURL.toLocalFile());
+        m_waiting.erase(next);
+        ++m_next;
+    }
+    return std::nullopt;
+}
+
+std::optional<DownloadError> PartFileJoiner::append(const FastURLDownloader::DownloadChunk& chunk)
+{
+    if (m_block.empty())
+        m_block.resize(joinBlockSize);
+    QFile part(chunk.fileURL.toLocalFile());
+    if (!part.open(QIODevice::ReadOnly))
+        return fileError(QStringLiteral("open"), part);
+    qint64 copied = 0;
+    for (;;) {
+        const qint64 count = part.read(m_block.data(), joinBlockSize);
+        if (count < 0)
+            return fileError(QStringLiteral("read"), part);
+        if (count == 0)
+            break;
+        if (m_target.write(m_block.data(), count) != count)
+            return fileError(QStringLiteral("write"), m_target);
+        copied += count;
+    }
+    if (copied != chunk.range.count())
+        return URLImportError::downloadFailed;
+    return std::nullopt;
+}
+
+DownloadResult<QString> PartFileJoiner::finish(int chunkCount)
+{
+    if (m_next != chunkCount || !m_waiting.empty())
+        return URLImportError::downloadFailed;
+    if (!m_target.flush())
+        return fileError(QStringLiteral("write"), m_target);
+    m_target.close();
+    m_finished = true;
+    return m_target.fileName();
 }
 
 } // namespace calmcove
