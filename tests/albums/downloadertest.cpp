@@ -182,20 +182,6 @@ TEST(IfRangeTest, PrefersAStrongEntityTagThenTheModificationDate)
     EXPECT_EQ(ifRangeValidator(response({})), "");
 }
 
-TEST(URLImportErrorTest, TextsAreTheOnesUsersSee)
-{
-    EXPECT_EQ(errorDescription(URLImportError::invalidURL), "Enter a valid http or https URL.");
-    EXPECT_EQ(errorDescription(URLImportError::unsupportedAudioURL),
-              "This URL did not return a supported audio file. Try MP3, M4A, AAC, WAV, AIFF, "
-              "or FLAC.");
-    EXPECT_EQ(errorDescription(URLImportError::downloadFailed),
-              "The download finished without a usable file.");
-    EXPECT_EQ(errorDescription(URLImportError::downloadProbeFailed),
-              "Could not inspect this download before starting.");
-    EXPECT_EQ(errorDescription(URLImportError::parallelDownloadUnsupported),
-              "This server does not support parallel download.");
-}
-
 TEST_F(DownloaderTest, ThirteenRangesSixAtATimeJoinToTheSameBytes)
 {
     const qint64 size = 12 * C + 12345;
@@ -234,6 +220,29 @@ TEST_F(DownloaderTest, ThirteenRangesSixAtATimeJoinToTheSameBytes)
         }
     }
     EXPECT_EQ(outcome.progress.last().first, size);
+}
+
+TEST_F(DownloaderTest, RedirectsAreFollowedOnEveryPath)
+{
+    const QByteArray file = randomBytes(2 * C + 3, 17);
+    server.setFiles({file});
+    const QUrl moved = server.url(QStringLiteral("/moved/music/track.mp3"));
+
+    Outcome outcome = fetch(moved);
+    ASSERT_TRUE(outcome.result.ok()) << describe(outcome.result);
+    EXPECT_TRUE(outcome.contents == file);
+    EXPECT_EQ(server.rangesRequested(), rangeHeaders(file.size()));
+    EXPECT_EQ(outcome.result->response.url, server.url()); // where the file really is
+
+    server.clearRecords();
+    Behaviour behaviour;
+    behaviour.acceptRanges.clear();
+    server.setBehaviour(behaviour);
+    outcome = fetch(moved);
+    ASSERT_TRUE(outcome.result.ok()) << describe(outcome.result);
+    EXPECT_TRUE(outcome.contents == file);
+    EXPECT_EQ(server.plainGetCount(), 1);
+    EXPECT_EQ(outcome.result->response.url, server.url());
 }
 
 TEST_F(DownloaderTest, RequestsCarryTheFixedHeadersAndTheProbedValidator)

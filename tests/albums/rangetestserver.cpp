@@ -85,7 +85,7 @@ RangeTestServer::RangeTestServer(const std::string& certificateFile, const std::
             reply.set_header("Accept-Ranges", m_behaviour.acceptRanges);
     });
     m_server->Get(".*", [this](const httplib::Request& request, httplib::Response& reply) {
-        answer({request.method, request.get_header_value("Range"),
+        answer({request.method, request.path, request.get_header_value("Range"),
                 request.get_header_value("If-Range"), request.get_header_value("User-Agent"),
                 request.get_header_value("Accept"), request.get_header_value("Connection"),
                 request.get_header_value("Accept-Encoding")},
@@ -133,6 +133,14 @@ void RangeTestServer::setBehaviour(Behaviour behaviour)
 
 void RangeTestServer::answer(const Request& request, httplib::Response& reply)
 {
+    if (request.path.rfind("/moved/", 0) == 0) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_requests.push_back(request);
+        }
+        reply.set_redirect(request.path.substr(6), 302);
+        return;
+    }
     const bool isHead = request.method == "HEAD";
     const auto range = isHead ? std::nullopt : parseRange(request.range);
 
@@ -271,7 +279,8 @@ std::vector<std::string> RangeTestServer::rangesRequested() const
 {
     std::vector<std::string> ranges;
     for (const Request& request : requests()) {
-        if (request.method == "GET" && !request.range.empty())
+        if (request.method == "GET" && !request.range.empty() &&
+            request.path.rfind("/moved/", 0) != 0)
             ranges.push_back(request.range);
     }
     std::sort(ranges.begin(), ranges.end());
@@ -282,15 +291,17 @@ int RangeTestServer::plainGetCount() const
 {
     const auto all = requests();
     return int(std::count_if(all.begin(), all.end(), [](const Request& request) {
-        return request.method == "GET" && request.range.empty();
+        return request.method == "GET" && request.range.empty() &&
+               request.path.rfind("/moved/", 0) != 0;
     }));
 }
 
 int RangeTestServer::headCount() const
 {
     const auto all = requests();
-    return int(std::count_if(all.begin(), all.end(),
-                             [](const Request& request) { return request.method == "HEAD"; }));
+    return int(std::count_if(all.begin(), all.end(), [](const Request& request) {
+        return request.method == "HEAD" && request.path.rfind("/moved/", 0) != 0;
+    }));
 }
 
 void RangeTestServer::clearRecords()

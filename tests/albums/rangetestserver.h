@@ -3,7 +3,8 @@
 // A real HTTP(S) server on loopback (cpp-httplib on its own threads) that serves one file
 // at every path, with switchable behaviour: what HEAD answers, whether and how byte
 // ranges are honoured, a file that changes between ranges, an error status, and a pace
-// per connection. It records every request and the most ranges it ever served at once.
+// per connection. Paths under "/moved" redirect to the same path without that prefix. It
+// records every request and the most ranges it ever served at once.
 
 #include <atomic>
 #include <chrono>
@@ -52,6 +53,7 @@ public:
     struct Request
     {
         std::string method;
+        std::string path;
         std::string range;
         std::string ifRange;
         std::string userAgent;
