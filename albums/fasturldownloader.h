@@ -100,6 +100,11 @@ public:
     QCoro::Task<DownloadResult<DownloadedFile>> download(QUrl url,
                                                          ProgressHandler progressHandler = {});
 
+    // Whether the system knows the network to be down. While it is, a request that fails
+    // for want of connectivity is tried again every second until the resource time-out.
+    // Follows QNetworkInformation by itself once a backend has been loaded; tests set it.
+    void setNetworkUnavailable(bool unavailable) { m_offline->store(unavailable); }
+
     // The ranges of a file of `totalBytes`: [0, C-1], [C, 2C-1], ... with C = chunkSize,
     // the last one ending at totalBytes - 1; none below 1 byte.
     static QList<ByteRange> chunkRanges(qint64 totalBytes);

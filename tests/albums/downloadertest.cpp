@@ -450,6 +450,27 @@ TEST_F(DownloaderTest, OnlyHttpAndHttpsAreFetched)
     EXPECT_TRUE(server.requests().empty());
 }
 
+TEST(DownloaderConnectivityTest, WithoutNetworkTheDownloadWaitsForTheServerToBeReachable)
+{
+    const int port = test::closedLoopbackPort();
+    const QUrl url(QStringLiteral("http://127.0.0.1:%1/late.mp3").arg(port));
+    const QByteArray file = randomBytes(C + 1, 18);
+
+    std::unique_ptr<RangeTestServer> server; // outlives the downloader's connections
+    FastURLDownloader downloader(quickTimeouts());
+    downloader.setNetworkUnavailable(true);
+    QTimer::singleShot(500, [&] {
+        server = std::make_unique<RangeTestServer>(std::string(), std::string(), port);
+        server->setFiles({file});
+        downloader.setNetworkUnavailable(false);
+    });
+    const Outcome outcome = fetch(downloader, url);
+
+    ASSERT_TRUE(outcome.result.ok()) << describe(outcome.result);
+    EXPECT_TRUE(outcome.contents == file);
+    EXPECT_EQ(leftovers(), QStringList());
+}
+
 TEST_F(DownloaderTest, ASilentProbeTimesOutIntoThePlainDownload)
 {
     const QByteArray file = randomBytes(2 * C + 1, 10);

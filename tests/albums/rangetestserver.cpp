@@ -55,7 +55,8 @@ void sleepUnlessStopping(milliseconds delay, const std::atomic<bool>& stopping)
 
 } // namespace
 
-RangeTestServer::RangeTestServer(const std::string& certificateFile, const std::string& keyFile)
+RangeTestServer::RangeTestServer(const std::string& certificateFile, const std::string& keyFile,
+                                 int port)
 {
     if (certificateFile.empty()) {
         m_server = std::make_unique<httplib::Server>();
@@ -92,7 +93,8 @@ RangeTestServer::RangeTestServer(const std::string& certificateFile, const std::
                reply);
     });
 
-    m_port = m_server->bind_to_any_port("127.0.0.1");
+    m_port = port == 0 ? m_server->bind_to_any_port("127.0.0.1")
+                       : (m_server->bind_to_port("127.0.0.1", port) ? port : -1);
     if (m_port <= 0)
         throw std::runtime_error("the range test server cannot bind");
     m_thread = std::thread([this] { m_server->listen_after_bind(); });

@@ -62,9 +62,9 @@ public:
         std::string acceptEncoding;
     };
 
-    // Without files, HTTP; with a certificate and key (PEM), HTTPS.
+    // Without files, HTTP; with a certificate and key (PEM), HTTPS. Port 0: any free one.
     explicit RangeTestServer(const std::string& certificateFile = {},
-                             const std::string& keyFile = {});
+                             const std::string& keyFile = {}, int port = 0);
     ~RangeTestServer();
     RangeTestServer(const RangeTestServer&) = delete;
     RangeTestServer& operator=(const RangeTestServer&) = delete;
