@@ -106,6 +106,9 @@ public:
 
     std::optional<DownloadError> close()
     {
+        // Qt reports a body cut short by a closed connection as a success.
+        if (m_bytesExpected >= 0 && m_written != m_bytesExpected)
+            return URLImportError::downloadFailed;
         if (!m_file.flush())
             return fileError(QStringLiteral("write"), m_file);
         m_file.close();

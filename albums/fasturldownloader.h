@@ -94,9 +94,10 @@ public:
     // runs on that thread too, as queued calls in order, all of them before the result
     // arrives; calls that would pile up are merged into the latest figures. Ranges report
     // once per finished range; the plain download as bytes arrive; a fallback to the plain
-    // download starts again from zero. Errors: the plain download's (transport errors as
-    // Qt names them, file-system errors, downloadFailed); parallel-path errors never reach
-    // the caller.
+    // download starts again from zero. Errors: invalidURL for anything but http(s); else
+    // the plain download's: transport errors as Qt names them (OperationCanceledError once
+    // the downloader is gone), file-system errors, downloadFailed for a body shorter than
+    // its Content-Length. Parallel-path errors never reach the caller.
     QCoro::Task<DownloadResult<DownloadedFile>> download(QUrl url,
                                                          ProgressHandler progressHandler = {});
 

@@ -439,6 +439,22 @@ TEST_F(DownloaderTest, TransportFailuresReachTheCallerAndLeaveNoFile)
     EXPECT_FALSE(error->message.isEmpty());
 }
 
+TEST_F(DownloaderTest, ABodyCutShortOfItsLengthIsNoFile)
+{
+    // Qt may report such a body as complete; ranges and the plain download must not.
+    server.setFiles({randomBytes(2 * C + 1, 19)});
+    Behaviour behaviour;
+    behaviour.dropAfterBytes = 100000;
+    server.setBehaviour(behaviour);
+
+    const Outcome outcome = fetch(server.url());
+
+    // Either Qt notices (RemoteHostClosedError) or we do (downloadFailed).
+    ASSERT_FALSE(outcome.result.ok()) << outcome.contents.size() << " bytes";
+    EXPECT_FALSE(server.rangesRequested().empty());
+    EXPECT_GE(server.plainGetCount(), 1); // Qt may send it again on a fresh connection
+}
+
 TEST_F(DownloaderTest, OnlyHttpAndHttpsAreFetched)
 {
     for (const char* link : {"ftp://127.0.0.1/a.mp3", "file:///etc/hostname", "a.mp3"}) {

@@ -245,9 +245,13 @@ void RangeTestServer::answer(const Request& request, httplib::Response& reply)
     if (behaviour.sendContentLength) {
         reply.set_content_provider(
             size_t(count), "audio/mpeg",
-            [this, file, data, pace](size_t offset, size_t length, httplib::DataSink& sink) {
-                const size_t block = std::min(length, writeBlock);
-                if (m_stopping || !sink.write(data + offset, block))
+            [this, file, data, pace, drop = behaviour.dropAfterBytes](size_t offset, size_t length,
+                                                                      httplib::DataSink& sink) {
+                size_t block = std::min(length, writeBlock);
+                if (drop >= 0)
+                    block = std::min<size_t>(
+                        block, size_t(std::max(drop - static_cast<long long>(offset), 0LL)));
+                if (m_stopping || block == 0 || !sink.write(data + offset, block))
                     return false;
                 pace->after(block, m_stopping);
                 return true;
@@ -256,7 +260,10 @@ void RangeTestServer::answer(const Request& request, httplib::Response& reply)
     } else {
         reply.set_chunked_content_provider(
             "audio/mpeg",
-            [this, file, data, count, pace](size_t offset, httplib::DataSink& sink) {
+            [this, file, data, count, pace,
+             drop = behaviour.dropAfterBytes](size_t offset, httplib::DataSink& sink) {
+                if (drop >= 0 && static_cast<long long>(offset) >= drop)
+                    return false;
                 if (offset >= size_t(count)) {
                     sink.done();
                     return true;

@@ -46,6 +46,8 @@ public:
         // Each range waits a random time up to this before answering.
         std::chrono::milliseconds rangeDelayUpTo{0};
         std::chrono::milliseconds headDelay{0};
+        // Every body stops after this many bytes and the connection drops; -1: never.
+        long long dropAfterBytes = -1;
         // Bytes per second per connection; 0: as fast as possible.
         long long bytesPerSecond = 0;
     };
