@@ -4,6 +4,7 @@
 // prevented it. The URL import turns the error's description into the job's message.
 
 #include "albums/urlimporterror.h"
+#include "platform/networkerrors.h"
 
 #include <optional>
 #include <QByteArray>
@@ -52,10 +53,6 @@ using DownloadError = std::variant<URLImportError, TransferError, FileSystemErro
 
 QString errorDescription(const DownloadError& error);
 
-// True for the transfer errors that mean "the network is not usable right now": host not
-// found, connection refused, remote host closed, timeout, temporary network failure and
-// network session failure.
-bool isConnectivityError(QNetworkReply::NetworkError code);
 
 // Either a value or the error that prevented it.
 template <typename T> class [[nodiscard]] DownloadResult

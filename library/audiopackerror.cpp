@@ -67,17 +67,7 @@ bool isConnectivityError(const LibraryError& error)
     const auto* network = std::get_if<NetworkError>(&error);
     if (!network)
         return false;
-    switch (network->code) {
-    case QNetworkReply::HostNotFoundError:
-    case QNetworkReply::ConnectionRefusedError:
-    case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-        return true;
-    default:
-        return false;
-    }
+    return isConnectivityError(network->code);
 }
 
 } // namespace calmcove

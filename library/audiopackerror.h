@@ -3,6 +3,8 @@
 // The errors of the track library and the result type its operations return. Every
 // failure ends in the store's status or update state as its description; none is thrown.
 
+#include "platform/networkerrors.h"
+
 #include <QNetworkReply>
 #include <QString>
 
