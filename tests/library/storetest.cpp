@@ -403,18 +403,21 @@ TEST_F(StoreTest, HourlyLoopChecksOnceADayAndStopsWithTheStore)
     h.defaults->setDate(AudioPackStore::lastManifestCheckDateKey, h.clock->now());
     h.clock->clearDelays();
 
+    // Hourly waits pass at once until the check has been asked for; the first wait after it
+    // parks, so the loop cannot start the next day's check while the test looks.
+    h.clock->park = [&](std::chrono::nanoseconds) {
+        return h.server.requestCount(pack.manifestPath()) >= 1;
+    };
     store->startAutomaticUpdates();
     store->startAutomaticUpdates(); // a second start changes nothing
     ASSERT_TRUE(test::runUntil([&] { return h.server.requestCount(pack.manifestPath()) == 1; }));
-    // 24 hourly waits until the check was due; more pass while the server answers.
+    // 24 hourly waits until the check was due.
     EXPECT_GE(h.clock->delays().size(), 24);
     EXPECT_EQ(h.clock->delays().first(), 3600.0);
     ASSERT_TRUE(
         test::runUntil([&] { return store->updateState() == AudioPackUpdateState::current(); }));
 
-    // The loop parks in its next hourly wait; destroying the store must end it at once.
-    h.clock->park = [](std::chrono::nanoseconds) { return true; };
-    ASSERT_TRUE(test::runUntil([&] { return !h.clock->delays().isEmpty(); }));
+    // The loop is parked in its next hourly wait; destroying the store must end it at once.
     store.reset();
     h.clock->releaseParked();
     test::runUntil([] { return false; }, 50);
