@@ -110,11 +110,20 @@ void appendNumber(QByteArray& out, double value)
     out.append(buffer, result.ptr - buffer);
 }
 
-void appendKey(QByteArray& out, const char* key)
+// `"key":` after a comma unless it is the object's first member.
+void appendKey(QByteArray& out, const char* key, bool first = false)
 {
+    if (!first)
+        out += ',';
     out += '"';
     out += key;
     out += "\":";
+}
+
+void appendStringMember(QByteArray& out, const char* key, const QString& value, bool first = false)
+{
+    appendKey(out, key, first);
+    appendString(out, value);
 }
 
 } // namespace
@@ -145,17 +154,10 @@ std::optional<QByteArray> encodeAlbumIndex(const QList<ImportedAlbumRecord>& alb
         if (a > 0)
             out += ',';
         out += '{';
-        appendKey(out, "id");
-        appendString(out, album.id);
-        out += ',';
-        appendKey(out, "name");
-        appendString(out, album.name);
-        if (album.artworkFileName) {
-            out += ',';
-            appendKey(out, "artworkFileName");
-            appendString(out, *album.artworkFileName);
-        }
-        out += ',';
+        appendStringMember(out, "id", album.id, true);
+        appendStringMember(out, "name", album.name);
+        if (album.artworkFileName)
+            appendStringMember(out, "artworkFileName", *album.artworkFileName);
         appendKey(out, "tracks");
         out += '[';
         for (qsizetype t = 0; t < album.tracks.size(); ++t) {
@@ -165,20 +167,12 @@ std::optional<QByteArray> encodeAlbumIndex(const QList<ImportedAlbumRecord>& alb
             if (t > 0)
                 out += ',';
             out += '{';
-            appendKey(out, "id");
-            appendString(out, track.id);
-            out += ',';
-            appendKey(out, "title");
-            appendString(out, track.title);
-            out += ',';
-            appendKey(out, "artist");
-            appendString(out, track.artist);
-            out += ',';
+            appendStringMember(out, "id", track.id, true);
+            appendStringMember(out, "title", track.title);
+            appendStringMember(out, "artist", track.artist);
             appendKey(out, "duration");
             appendNumber(out, track.duration);
-            out += ',';
-            appendKey(out, "fileName");
-            appendString(out, track.fileName);
+            appendStringMember(out, "fileName", track.fileName);
             out += '}';
         }
         out += "]}";
