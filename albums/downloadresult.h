@@ -4,6 +4,7 @@
 // prevented it. The URL import turns the error's description into the job's message.
 
 #include "albums/urlimporterror.h"
+#include "model/expected.h"
 #include "platform/networkerrors.h"
 
 #include <optional>
@@ -55,29 +56,19 @@ QString errorDescription(const DownloadError& error);
 
 
 // Either a value or the error that prevented it.
-template <typename T> class [[nodiscard]] DownloadResult
+template <typename T> class [[nodiscard]] DownloadResult : public Expected<T, DownloadError>
 {
 public:
-    DownloadResult(T value) : m_content(std::in_place_index<0>, std::move(value)) {}
-    DownloadResult(DownloadError error) : m_content(std::in_place_index<1>, std::move(error)) {}
-    DownloadResult(URLImportError error) : DownloadResult(DownloadError(error)) {}
-    DownloadResult(TransferError error) : DownloadResult(DownloadError(std::move(error))) {}
-    DownloadResult(FileSystemError error) : DownloadResult(DownloadError(std::move(error))) {}
-
-    bool ok() const { return m_content.index() == 0; }
-    explicit operator bool() const { return ok(); }
-
-    T& value() { return std::get<0>(m_content); }
-    const T& value() const { return std::get<0>(m_content); }
-    T* operator->() { return &value(); }
-    const T* operator->() const { return &value(); }
-    T& operator*() { return value(); }
-    const T& operator*() const { return value(); }
-
-    const DownloadError& error() const { return std::get<1>(m_content); }
-
-private:
-    std::variant<T, DownloadError> m_content;
+    using Expected<T, DownloadError>::Expected;
+    DownloadResult(URLImportError error) : Expected<T, DownloadError>(DownloadError(error)) {}
+    DownloadResult(TransferError error)
+        : Expected<T, DownloadError>(DownloadError(std::move(error)))
+    {
+    }
+    DownloadResult(FileSystemError error)
+        : Expected<T, DownloadError>(DownloadError(std::move(error)))
+    {
+    }
 };
 
 } // namespace calmcove

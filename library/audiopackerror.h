@@ -3,6 +3,7 @@
 // The errors of the track library and the result type its operations return. Every
 // failure ends in the store's status or update state as its description; none is thrown.
 
+#include "model/expected.h"
 #include "platform/networkerrors.h"
 
 #include <QNetworkReply>
@@ -84,27 +85,11 @@ QString errorDescription(const LibraryError& error);
 bool isConnectivityError(const LibraryError& error);
 
 // Either a value or the error that prevented it.
-template <typename T> class [[nodiscard]] Result
+template <typename T> class [[nodiscard]] Result : public Expected<T, LibraryError>
 {
 public:
-    Result(T value) : m_content(std::in_place_index<0>, std::move(value)) {}
-    Result(LibraryError error) : m_content(std::in_place_index<1>, std::move(error)) {}
-    Result(AudioPackError error) : Result(LibraryError(std::move(error))) {}
-
-    bool ok() const { return m_content.index() == 0; }
-    explicit operator bool() const { return ok(); }
-
-    T& value() { return std::get<0>(m_content); }
-    const T& value() const { return std::get<0>(m_content); }
-    T* operator->() { return &value(); }
-    const T* operator->() const { return &value(); }
-    T& operator*() { return value(); }
-    const T& operator*() const { return value(); }
-
-    const LibraryError& error() const { return std::get<1>(m_content); }
-
-private:
-    std::variant<T, LibraryError> m_content;
+    using Expected<T, LibraryError>::Expected;
+    Result(AudioPackError error) : Expected<T, LibraryError>(LibraryError(std::move(error))) {}
 };
 
 template <> class [[nodiscard]] Result<void>

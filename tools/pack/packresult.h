@@ -3,6 +3,8 @@
 // The result type of the pack tool's operations: a value, or the message that tells the
 // publisher what went wrong (printed as is, so it names the file or option at fault).
 
+#include "model/expected.h"
+
 #include <QString>
 #include <utility>
 #include <variant>
@@ -15,26 +17,12 @@ struct PackFailure
     bool operator==(const PackFailure&) const = default;
 };
 
-template <typename T> class [[nodiscard]] PackResult
+template <typename T> class [[nodiscard]] PackResult : public Expected<T, PackFailure>
 {
 public:
-    PackResult(T value) : m_content(std::in_place_index<0>, std::move(value)) {}
-    PackResult(PackFailure failure) : m_content(std::in_place_index<1>, std::move(failure)) {}
+    using Expected<T, PackFailure>::Expected;
 
-    bool ok() const { return m_content.index() == 0; }
-    explicit operator bool() const { return ok(); }
-
-    T& value() { return std::get<0>(m_content); }
-    const T& value() const { return std::get<0>(m_content); }
-    T* operator->() { return &value(); }
-    const T* operator->() const { return &value(); }
-    T& operator*() { return value(); }
-    const T& operator*() const { return value(); }
-
-    const QString& message() const { return std::get<1>(m_content).message; }
-
-private:
-    std::variant<T, PackFailure> m_content;
+    const QString& message() const { return this->error().message; }
 };
 
 struct Done
