@@ -2,11 +2,11 @@
 
 #include "model/tracklibrary.h"
 #include "platform/apppaths.h"
+#include "support/ffmpegprobe.h"
 #include "support/qtprinters.h"
 
 #include <gtest/gtest.h>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 
 namespace calmcove {
@@ -64,19 +64,6 @@ TEST(CatalogueTest, BuiltInAlbumAndStarters)
     EXPECT_EQ(starterMoods, everyMood());
 }
 
-// Reads the duration ffprobe decodes from the whole stream.
-double decodedDuration(const QString& path)
-{
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"),
-                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                   QStringLiteral("format=duration"), QStringLiteral("-of"),
-                   QStringLiteral("default=nw=1:nk=1"), path});
-    if (!ffprobe.waitForFinished(30000) || ffprobe.exitCode() != 0)
-        return -1;
-    return ffprobe.readAllStandardOutput().trimmed().toDouble();
-}
-
 TEST(CatalogueTest, StarterFilesShipAndMatchTheirRows)
 {
     for (const CalmTrack& track : TrackLibrary::tracks()) {
@@ -87,7 +74,7 @@ TEST(CatalogueTest, StarterFilesShipAndMatchTheirRows)
             AppPaths::resourcePath(QStringLiteral("StarterAudio/%1.m4a").arg(track.id));
         ASSERT_TRUE(QFileInfo::exists(path)) << path.toStdString();
         EXPECT_LT(QFileInfo(path).size(), 3'200'000);
-        EXPECT_NEAR(decodedDuration(path), track.duration, 0.5);
+        EXPECT_NEAR(test::decodedDuration(path), track.duration, 0.5);
     }
 }
 

@@ -1,6 +1,6 @@
 // calmcove-musicgen as a user runs it: its modes, its files and its error messages.
 
-#include "ffmpegprobe.h"
+#include "support/ffmpegprobe.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>

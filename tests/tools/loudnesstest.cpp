@@ -3,7 +3,7 @@
 
 #include "musicgen/loudness.h"
 
-#include "ffmpegprobe.h"
+#include "support/ffmpegprobe.h"
 #include "musicgen/renderer.h"
 
 #include <cmath>

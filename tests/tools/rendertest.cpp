@@ -1,7 +1,7 @@
 // Rendering whole pieces: determinism, length, loudness after encoding, clean edges, no
 // clipping, and no holes in the music.
 
-#include "ffmpegprobe.h"
+#include "support/ffmpegprobe.h"
 #include "musicgen/dsp.h"
 #include "musicgen/encoder.h"
 #include "musicgen/loudness.h"
