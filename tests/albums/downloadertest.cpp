@@ -4,6 +4,8 @@
 #include "albums/fasturldownloader.h"
 #include "rangetestserver.h"
 
+#include "support/loopback.h"
+
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>

@@ -106,7 +106,4 @@ private:
     std::vector<Request> m_requests;
 };
 
-// A loopback port on which nothing listens: connections are refused.
-int closedLoopbackPort();
-
 } // namespace calmcove::test

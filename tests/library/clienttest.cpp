@@ -3,6 +3,8 @@
 
 #include "librarytesting.h"
 
+#include "support/loopback.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -193,7 +195,7 @@ TEST_F(ClientTest, InvalidDocumentsAreNotRetried)
 
 TEST_F(ClientTest, ConnectivityErrorWhileOfflineEndsAtOnce)
 {
-    const QUrl dead(QStringLiteral("https://127.0.0.1:%1/index.json").arg(test::closedPort()));
+    const QUrl dead(QStringLiteral("https://127.0.0.1:%1/index.json").arg(test::closedLoopbackPort()));
     online = false;
     const auto offline = run(client().fetchIndex(dead));
     ASSERT_FALSE(offline.ok());

@@ -6,6 +6,8 @@
 
 #include "model/tracklibrary.h"
 
+#include "support/loopback.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -481,7 +483,7 @@ TEST_F(StoreTest, OnlineToOnlineUpdatesResumeNothing)
     pack.publish(h.server);
     // The server cannot be reached although the network is there: the install waits.
     h.setSetting(AudioPackClient::manifestURLKey,
-                 QStringLiteral("https://127.0.0.1:%1/m.json").arg(test::closedPort()));
+                 QStringLiteral("https://127.0.0.1:%1/m.json").arg(test::closedLoopbackPort()));
     auto store = h.makeStore();
     test::await(store->installLatestPackIfNeeded(false));
     ASSERT_EQ(store->status().kind, AudioPackStatus::Kind::waitingForNetwork);

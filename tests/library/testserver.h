@@ -93,7 +93,4 @@ private:
     std::vector<Request> m_requests;
 };
 
-// A loopback port on which nothing listens: connections are refused.
-int closedPort();
-
 } // namespace calmcove::test
