@@ -21,6 +21,44 @@ bool isNetworkLayerError(QNetworkReply::NetworkError code)
     return code != QNetworkReply::NoError && int(code) < 200;
 }
 
+// Qt's own redirect following merges the headers of the redirect into those of the
+// final answer when they share a connection ("Content-Length: 0, 4194307"), so each hop
+// is a request of its own here. As many hops as Qt allows.
+constexpr int maxRedirects = 50;
+
+bool isRedirect(int statusCode)
+{
+    return statusCode == 301 || statusCode == 302 || statusCode == 303 || statusCode == 307 ||
+           statusCode == 308;
+}
+
+// Where a redirect answer points, or nothing for any other answer.
+std::optional<QUrl> redirectTarget(const QNetworkReply& reply)
+{
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid() || !isRedirect(status.toInt()))
+        return std::nullopt;
+    const QByteArray location = reply.rawHeader("Location");
+    if (location.isEmpty())
+        return std::nullopt;
+    return reply.url().resolved(QUrl::fromEncoded(location.trimmed()));
+}
+
+// Like Qt's default policy: http and https only, and never from https down to http.
+std::optional<TransferError> refusedRedirect(const QUrl& from, const QUrl& to, int hops)
+{
+    if (hops > maxRedirects)
+        return TransferError{QNetworkReply::TooManyRedirectsError,
+                             QStringLiteral("The link redirects too many times.")};
+    const QString scheme = to.scheme().toLower();
+    const bool secure = scheme == QLatin1String("https");
+    if (!to.isValid() || (!secure && scheme != QLatin1String("http")) ||
+        (from.scheme().toLower() == QLatin1String("https") && !secure))
+        return TransferError{QNetworkReply::InsecureRedirectError,
+                             QStringLiteral("The link redirects to an unsafe address.")};
+    return std::nullopt;
+}
+
 TransferError timedOut()
 {
     return {QNetworkReply::TimeoutError, QStringLiteral("The request timed out.")};
@@ -98,10 +136,22 @@ QCoro::Task<TransferOutcome> HttpTransfers::send(QNetworkRequest request, QByteA
 {
     using namespace std::chrono;
     const auto deadline = steady_clock::now() + m_resourceTimeout;
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    int hops = 0;
     for (;;) {
         const auto left = duration_cast<milliseconds>(deadline - steady_clock::now());
         auto attempt = sendOnce(request, method, sink, group, std::max(left, milliseconds(1)));
         TransferOutcome outcome = co_await std::move(attempt);
+
+        if (outcome.redirect) {
+            if (auto refused = refusedRedirect(request.url(), *outcome.redirect, ++hops)) {
+                outcome.error = std::move(*refused);
+                co_return outcome;
+            }
+            request.setUrl(*outcome.redirect);
+            continue;
+        }
 
         // Waiting for connectivity: only while nothing answered (so the sink has seen
         // nothing) and the system says the network is down.
@@ -112,7 +162,7 @@ QCoro::Task<TransferOutcome> HttpTransfers::send(QNetworkRequest request, QByteA
             co_return outcome;
         co_await QCoro::sleepFor(seconds(1));
         if (m_shutDown || (group && group->isAborted()))
-            co_return TransferOutcome{{}, DownloadError(cancelledTransfer())};
+            co_return TransferOutcome{{}, DownloadError(cancelledTransfer()), {}};
     }
 }
 
@@ -122,7 +172,7 @@ QCoro::Task<TransferOutcome> HttpTransfers::sendOnce(QNetworkRequest request, QB
                                                      std::chrono::milliseconds resourceTimeout)
 {
     if (m_shutDown || (group && group->isAborted()))
-        co_return TransferOutcome{{}, DownloadError(cancelledTransfer())};
+        co_return TransferOutcome{{}, DownloadError(cancelledTransfer()), {}};
 
     QNetworkReply* reply =
         method == "HEAD" ? network().head(request) : network().sendCustomRequest(request, method);
@@ -131,6 +181,7 @@ QCoro::Task<TransferOutcome> HttpTransfers::sendOnce(QNetworkRequest request, QB
         group->m_inFlight.insert(reply);
 
     bool began = false;
+    std::optional<QUrl> redirect;
     std::optional<DownloadError> stopError;
     bool resourceTimedOut = false;
 
@@ -147,7 +198,8 @@ QCoro::Task<TransferOutcome> HttpTransfers::sendOnce(QNetworkRequest request, QB
         }
         if (!began) {
             began = true;
-            if (sink) {
+            redirect = redirectTarget(*reply);
+            if (sink && !redirect) {
                 if (auto error = sink->begin(responseOf(*reply))) {
                     stop(std::move(*error));
                     return;
@@ -159,7 +211,7 @@ QCoro::Task<TransferOutcome> HttpTransfers::sendOnce(QNetworkRequest request, QB
             const QByteArray data = reply->read(readLimit);
             if (data.isEmpty())
                 break;
-            if (!sink)
+            if (!sink || redirect)
                 continue;
             if (auto error = sink->write(data.constData(), data.size())) {
                 stop(std::move(*error));
@@ -192,13 +244,15 @@ QCoro::Task<TransferOutcome> HttpTransfers::sendOnce(QNetworkRequest request, QB
     const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
     if (!stopError && answered && !isNetworkLayerError(code)) {
         receive(); // the bytes that arrived together with the end
-        if (!began && sink && !stopError) {
+        if (!began && !stopError) {
             began = true;
-            stopError = sink->begin(responseOf(*reply));
+            redirect = redirectTarget(*reply);
+            if (sink && !redirect)
+                stopError = sink->begin(responseOf(*reply));
         }
     }
 
-    TransferOutcome outcome{responseOf(*reply), std::nullopt};
+    TransferOutcome outcome{responseOf(*reply), std::nullopt, std::nullopt};
     if (stopError)
         outcome.error = std::move(stopError);
     else if (resourceTimedOut)
@@ -210,6 +264,8 @@ QCoro::Task<TransferOutcome> HttpTransfers::sendOnce(QNetworkRequest request, QB
             m_shutDown || (group && group->isAborted()) ? cancelledTransfer() : timedOut());
     else if (isNetworkLayerError(code) || (code != QNetworkReply::NoError && !answered))
         outcome.error = DownloadError(TransferError{code, reply->errorString()});
+    else
+        outcome.redirect = redirect;
     co_return outcome;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
-// The requests of the downloader, one at a time each: a streamed body handed to a sink as
-// it arrives, a resource time-out, waiting for connectivity while the system reports no
-// network, and one switch that aborts every request in flight when the downloader shuts
+// The requests of the downloader, one at a time each: redirects followed, a streamed body
+// handed to a sink as it arrives, a resource time-out, waiting for connectivity while the system
+// reports no network, and one switch that aborts every request in flight when the downloader shuts
 // down. Lives on the downloader's worker thread and is used only there.
 
 #include "albums/downloadresult.h"
@@ -35,6 +35,8 @@ struct TransferOutcome
     DownloadResponse response; // statusCode 0 when no HTTP answer came
     // A failure below HTTP (an HTTP error status is no failure here) or the sink's error.
     std::optional<DownloadError> error;
+    // Where a redirect answer points; only sendOnce() leaves this set, send() follows it.
+    std::optional<QUrl> redirect;
 };
 
 // Requests that end together: aborting the group aborts its requests in flight and

@@ -245,6 +245,16 @@ TEST_F(DownloaderTest, RedirectsAreFollowedOnEveryPath)
     EXPECT_TRUE(outcome.contents == file);
     EXPECT_EQ(server.plainGetCount(), 1);
     EXPECT_EQ(outcome.result->response.url, server.url());
+
+    // As many hops as a browser follows, and not one more.
+    const QString path = QStringLiteral("/music/track.mp3");
+    outcome = fetch(server.url(QStringLiteral("/moved").repeated(50) + path));
+    EXPECT_TRUE(outcome.result.ok()) << describe(outcome.result);
+    outcome = fetch(server.url(QStringLiteral("/moved").repeated(51) + path));
+    ASSERT_FALSE(outcome.result.ok());
+    const auto* failure = std::get_if<TransferError>(&outcome.result.error());
+    ASSERT_NE(failure, nullptr);
+    EXPECT_EQ(failure->code, QNetworkReply::TooManyRedirectsError);
 }
 
 TEST_F(DownloaderTest, RequestsCarryTheFixedHeadersAndTheProbedValidator)
