@@ -63,7 +63,7 @@ double runTimed(const QString& program, const QStringList& arguments)
 
 int main(int argc, char** argv)
 {
-    test::useTemporaryXdgDirectories();
+    const test::TemporaryXdgDirectories xdg;
     QCoreApplication app(argc, argv);
     const int trackCount = argc > 1 ? std::max(1, atoi(argv[1])) : 51;
     const double totalMB = argc > 2 ? std::max(1.0, atof(argv[2])) : 150.0;

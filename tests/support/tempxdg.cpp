@@ -2,25 +2,24 @@
 
 #include <cstdlib>
 #include <QDir>
-#include <QTemporaryDir>
 
 namespace calmcove::test {
 
 namespace {
-QTemporaryDir* g_root = nullptr;
+QString g_root;
 }
 
 QString temporaryXdgRoot()
 {
-    return g_root ? g_root->path() : QString();
+    return g_root;
 }
 
-void useTemporaryXdgDirectories()
+TemporaryXdgDirectories::TemporaryXdgDirectories()
+    : m_root(QDir::tempPath() + QStringLiteral("/calmcove-test-XXXXXX"))
 {
-    g_root = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/calmcove-test-XXXXXX"));
-    const QString root = g_root->path();
-    const auto point = [&root](const char* variable, const char* folder) {
-        const QString path = root + QLatin1Char('/') + QLatin1String(folder);
+    g_root = m_root.path();
+    const auto point = [](const char* variable, const char* folder) {
+        const QString path = g_root + QLatin1Char('/') + QLatin1String(folder);
         QDir().mkpath(path);
         ::setenv(variable, QFile::encodeName(path).constData(), 1);
     };
@@ -30,8 +29,13 @@ void useTemporaryXdgDirectories()
     point("TMPDIR", "tmp");
     // The runtime directory holds the single-instance socket: never reach the user's own.
     point("XDG_RUNTIME_DIR", "runtime");
-    QFile::setPermissions(root + QStringLiteral("/runtime"),
+    QFile::setPermissions(g_root + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+TemporaryXdgDirectories::~TemporaryXdgDirectories()
+{
+    g_root.clear();
 }
 
 } // namespace calmcove::test

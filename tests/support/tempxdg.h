@@ -4,12 +4,26 @@
 // user's own settings or data. Set up once per test process, before the Qt application.
 
 #include <QString>
+#include <QTemporaryDir>
 
 namespace calmcove::test {
 
-// The temporary root; XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME,
-// XDG_RUNTIME_DIR and TMPDIR lie inside.
+// Owns the temporary root while it lives and removes it, with all a test left there,
+// when it goes. XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME, XDG_RUNTIME_DIR and
+// TMPDIR lie inside.
+class TemporaryXdgDirectories
+{
+public:
+    TemporaryXdgDirectories();
+    ~TemporaryXdgDirectories();
+    TemporaryXdgDirectories(const TemporaryXdgDirectories&) = delete;
+    TemporaryXdgDirectories& operator=(const TemporaryXdgDirectories&) = delete;
+
+private:
+    QTemporaryDir m_root;
+};
+
+// The root of the process's temporary XDG directories.
 QString temporaryXdgRoot();
-void useTemporaryXdgDirectories();
 
 } // namespace calmcove::test

@@ -8,7 +8,7 @@
 
 int main(int argc, char** argv)
 {
-    calmcove::test::useTemporaryXdgDirectories();
+    const calmcove::test::TemporaryXdgDirectories xdg;
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
