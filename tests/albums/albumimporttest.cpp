@@ -5,10 +5,11 @@
 #include "albums/albumstore.h"
 #include "albums/importnaming.h"
 #include "platform/userdefaults.h"
+#include "scripteddialogs.h"
 #include "support/qtprinters.h"
 #include "support/wavfile.h"
 
-#include <deque>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
@@ -17,29 +18,9 @@
 namespace calmcove {
 namespace {
 
-class ScriptedDialogs : public ImportDialogs
-{
-public:
-    QStringList chooseImportSelection() override { return selection; }
-    QStringList chooseTracksToAdd() override { return selection; }
-    QString chooseArtwork() override { return picture; }
-    DuplicateResolution confirmDuplicateImport(int count, const QString& sampleTitle,
-                                               const QString& albumName) override
-    {
-        asked.append(QStringLiteral("%1|%2|%3").arg(count).arg(sampleTitle, albumName));
-        return answer;
-    }
+using test::ScriptedDialogs;
 
-    QStringList selection;
-    QString picture;
-    DuplicateResolution answer = DuplicateResolution::skip;
-    QStringList asked;
-};
-
-QByteArray wav(double seconds)
-{
-    return test::silentWav(seconds);
-}
+constexpr auto wav = test::silentWav;
 
 class AlbumImportTest : public ::testing::Test
 {
@@ -62,7 +43,7 @@ protected:
             .entryList(QDir::Files, QDir::Name);
     }
 
-    QStringList titles(const CalmAlbum& album)
+    static QStringList titles(const CalmAlbum& album)
     {
         QStringList result;
         for (const CalmTrack& track : album.tracks)
@@ -72,11 +53,10 @@ protected:
 
     CalmAlbum album(const QString& id)
     {
-        for (const CalmAlbum& candidate : m_store.importedAlbums()) {
-            if (candidate.id == id)
-                return candidate;
-        }
-        return {};
+        const auto albums = m_store.importedAlbums();
+        const auto found = std::find_if(albums.begin(), albums.end(),
+                                        [&](const CalmAlbum& album) { return album.id == id; });
+        return found == albums.end() ? CalmAlbum{} : *found;
     }
 
     QTemporaryDir m_dir;
@@ -94,29 +74,33 @@ TEST(ImportNamingTest, TitlesCopiesAndDuplicateRule)
               QStringLiteral("03-My-Song-live.mp3"));
     EXPECT_EQ(copiedFileName(QStringLiteral("Café_déjà vu.wav"), 112),
               QStringLiteral("112-Café_déjà-vu.wav"));
-    EXPECT_EQ(normalisedTitle(QStringLiteral("  Café -_ Déjà\tVu ")),
-              QStringLiteral("cafe deja vu"));
 
-    const CalmTrack rainy{QStringLiteral("t"),
-                          QStringLiteral("a"),
-                          QStringLiteral("rainy-day"),
-                          QStringLiteral("x"),
-                          180.0,
-                          {},
-                          CalmKind::all,
-                          FileAudio{}};
-    const QList<CalmTrack> tracks{rainy};
-    EXPECT_EQ(duplicateTrackIndex(tracks, QStringLiteral("Rainy Day"), 181.5), 0);
-    EXPECT_EQ(duplicateTrackIndex(tracks, QStringLiteral("Rainy Day"), 183), std::nullopt);
-    EXPECT_EQ(duplicateTrackIndex(tracks, QStringLiteral("Rainy Day"), 0), 0);
-    EXPECT_EQ(duplicateTrackIndex(tracks, QStringLiteral("Rainy Night"), 180), std::nullopt);
+    // Titles match ignoring case, diacritics and separators; durations within 2.0 s, or
+    // either unknown.
+    CalmTrack stored;
+    stored.title = QStringLiteral("Café -_ Déjà\tVu ");
+    stored.duration = 180.0;
+    const struct
+    {
+        const char* title;
+        double duration;
+        bool duplicate;
+    } cases[] = {{"cafe deja vu", 182.0, true},
+                 {"CAFÉ_DEJA-VU", 178.0, true},
+                 {"Cafe Deja Vu", 182.01, false},
+                 {"Cafe Deja Vu", 0, true},
+                 {"Cafe Deja", 180.0, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(duplicateTrackIndex({stored}, QString::fromUtf8(c.title), c.duration),
+                  c.duplicate ? std::optional<qsizetype>(0) : std::nullopt)
+            << c.title << " " << c.duration;
 
-    QStringList files{QStringLiteral("/x/track10.mp3"), QStringLiteral("/y/Track2.mp3"),
-                      QStringLiteral("/z/track1.mp3")};
-    sortByFileName(files);
     EXPECT_LT(compareFileNames(u"a9", u"A10"), 0);
     EXPECT_LT(compareFileNames(u"disc 2 track 007", u"Disc 2 Track 10"), 0);
     EXPECT_EQ(compareFileNames(u"x01", u"x1"), 0);
+    QStringList files{QStringLiteral("/x/track10.mp3"), QStringLiteral("/y/Track2.mp3"),
+                      QStringLiteral("/z/track1.mp3")};
+    sortByFileName(files);
     EXPECT_EQ(files, QStringList({QStringLiteral("/z/track1.mp3"), QStringLiteral("/y/Track2.mp3"),
                                   QStringLiteral("/x/track10.mp3")}));
 }

@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <random>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace calmcove::test {
 
@@ -14,56 +11,22 @@ namespace {
 
 using namespace std::chrono;
 
-constexpr size_t writeBlock = 64 * 1024;
-
-// "bytes=first-last" (one range, both ends given), as our downloader asks.
-std::optional<std::pair<long long, long long>> parseRange(const std::string& header)
+void sleepUntil(steady_clock::time_point due, const std::atomic<bool>& stopping)
 {
-    long long first = 0;
-    long long last = 0;
-    char tail = 0;
-    if (std::sscanf(header.c_str(), "bytes=%lld-%lld%c", &first, &last, &tail) != 2)
-        return std::nullopt;
-    return std::make_pair(first, last);
-}
-
-// Paces one answer (one connection at a time) to a number of bytes per second.
-struct Pace
-{
-    long long bytesPerSecond = 0;
-    steady_clock::time_point start = steady_clock::now();
-    long long sent = 0;
-
-    void after(size_t count, const std::atomic<bool>& stopping)
-    {
-        sent += static_cast<long long>(count);
-        if (bytesPerSecond <= 0)
-            return;
-        const auto due = start + microseconds(sent * 1000000 / bytesPerSecond);
-        while (!stopping && steady_clock::now() < due)
-            std::this_thread::sleep_for(
-                std::min<steady_clock::duration>(due - steady_clock::now(), milliseconds(20)));
-    }
-};
-
-void sleepUnlessStopping(milliseconds delay, const std::atomic<bool>& stopping)
-{
-    const auto due = steady_clock::now() + delay;
     while (!stopping && steady_clock::now() < due)
-        std::this_thread::sleep_for(milliseconds(5));
+        std::this_thread::sleep_for(
+            std::min<steady_clock::duration>(due - steady_clock::now(), milliseconds(20)));
 }
 
 } // namespace
 
 RangeTestServer::RangeTestServer(const std::string& certificateFile, const std::string& keyFile,
                                  int port)
+    : m_tls(!certificateFile.empty())
 {
-    if (certificateFile.empty()) {
-        m_server = std::make_unique<httplib::Server>();
-    } else {
-        m_server = std::make_unique<httplib::SSLServer>(certificateFile.c_str(), keyFile.c_str());
-        m_tls = true;
-    }
+    m_server = m_tls
+                   ? std::make_unique<httplib::SSLServer>(certificateFile.c_str(), keyFile.c_str())
+                   : std::make_unique<httplib::Server>();
     if (!m_server->is_valid())
         throw std::runtime_error("the range test server cannot start");
 
@@ -86,10 +49,10 @@ RangeTestServer::RangeTestServer(const std::string& certificateFile, const std::
             reply.set_header("Accept-Ranges", m_behaviour.acceptRanges);
     });
     m_server->Get(".*", [this](const httplib::Request& request, httplib::Response& reply) {
-        answer({request.method, request.path, request.get_header_value("Range"),
-                request.get_header_value("If-Range"), request.get_header_value("User-Agent"),
-                request.get_header_value("Accept"), request.get_header_value("Connection"),
-                request.get_header_value("Accept-Encoding")},
+        const auto header = [&](const char* name) { return request.get_header_value(name); };
+        answer({request.method, request.path, header("Range"), header("If-Range"),
+                header("User-Agent"), header("Accept"), header("Connection"),
+                header("Accept-Encoding")},
                reply);
     });
 
@@ -133,19 +96,29 @@ void RangeTestServer::setBehaviour(Behaviour behaviour)
     m_behaviour = std::move(behaviour);
 }
 
+void RangeTestServer::serve(const std::string& path, int status, const QByteArray& body,
+                            std::string type)
+{
+    std::lock_guard lock(m_mutex);
+    m_fixedAnswers[path] = {status, body.toStdString(), std::move(type)};
+}
+
 void RangeTestServer::answer(const Request& request, httplib::Response& reply)
 {
-    if (request.path.rfind("/moved/", 0) == 0) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_requests.push_back(request);
-        }
-        reply.set_redirect(request.path.substr(6), 302);
-        return;
+    if (request.path.rfind("/moved/", 0) == 0)
+        return reply.set_redirect(request.path.substr(6), 302);
+    if (std::lock_guard lock(m_mutex); m_fixedAnswers.count(request.path)) {
+        const auto& [status, body, type] = m_fixedAnswers.at(request.path);
+        reply.status = status;
+        return reply.set_content(body, type);
     }
-    const bool isHead = request.method == "HEAD";
-    const auto range = isHead ? std::nullopt : parseRange(request.range);
 
+    // One range, both ends given, as our downloader asks.
+    long long asked[2] = {0, 0};
+    char tail = 0;
+    const bool isRange =
+        request.method == "GET" &&
+        std::sscanf(request.range.c_str(), "bytes=%lld-%lld%c", &asked[0], &asked[1], &tail) == 2;
     Behaviour behaviour;
     std::shared_ptr<const QByteArray> file;
     size_t version = 0;
@@ -153,19 +126,15 @@ void RangeTestServer::answer(const Request& request, httplib::Response& reply)
         std::lock_guard lock(m_mutex);
         m_requests.push_back(request);
         behaviour = m_behaviour;
-        if (range) {
-            if (behaviour.changeAfterRanges >= 0 &&
-                m_rangesAnswered == behaviour.changeAfterRanges &&
-                m_version + 1 < m_versions.size())
-                ++m_version;
-            ++m_rangesAnswered;
-        }
+        if (isRange && m_rangesAnswered++ == behaviour.changeAfterRanges &&
+            m_version + 1 < m_versions.size())
+            ++m_version;
         version = m_version;
         file = m_versions.at(m_version);
     }
 
-    if (isHead) {
-        sleepUnlessStopping(behaviour.headDelay, m_stopping);
+    if (request.method == "HEAD") {
+        sleepUntil(steady_clock::now() + behaviour.headDelay, m_stopping);
         if (!behaviour.answerHead) {
             reply.status = 405;
             return;
@@ -173,8 +142,7 @@ void RangeTestServer::answer(const Request& request, httplib::Response& reply)
     }
     if (behaviour.status != 200) {
         reply.status = behaviour.status;
-        reply.set_content("<html><body>Not here</body></html>", "text/html");
-        return;
+        return reply.set_content("<html><body>Not here</body></html>", "text/html");
     }
 
     const std::string entityTag = "\"v" + std::to_string(version) + "\"";
@@ -187,95 +155,72 @@ void RangeTestServer::answer(const Request& request, httplib::Response& reply)
     const long long size = file->size();
     long long first = 0;
     long long count = size;
-    bool partial = range && behaviour.honourRanges;
-    if (partial && behaviour.honourIfRange && !request.ifRange.empty()) {
-        const bool isEntityTag = request.ifRange.front() == '"';
-        partial = isEntityTag ? behaviour.sendEntityTag && request.ifRange == entityTag
-                              : request.ifRange == lastModified;
-    }
-    bool counted = false;
+    bool partial = isRange && behaviour.honourRanges;
+    if (partial && behaviour.honourIfRange && !request.ifRange.empty())
+        partial = request.ifRange.front() == '"'
+                      ? behaviour.sendEntityTag && request.ifRange == entityTag
+                      : request.ifRange == lastModified;
+    reply.status = partial ? 206 : 200;
     if (partial) {
-        first = range->first;
-        const long long last = std::min(range->second, size - 1);
+        first = asked[0];
+        const long long last = std::min(asked[1], size - 1);
         if (first > last) {
             reply.status = 416;
-            reply.set_header("Content-Range", "bytes */" + std::to_string(size));
-            return;
+            return reply.set_header("Content-Range", "bytes */" + std::to_string(size));
         }
-        const long long asked = last - first + 1;
-        count = std::max(asked - behaviour.rangeLengthError, 0LL);
-        if (first + count > size) {
-            // A surplus past the end of the file: filler bytes.
+        count = std::max(last - first + 1 - behaviour.rangeLengthError, 0LL);
+        if (first + count > size) { // a surplus past the end of the file: filler bytes
             auto padded = std::make_shared<QByteArray>(file->mid(first));
             padded->append(QByteArray(first + count - size, 'x'));
             file = std::move(padded);
             first = 0;
         }
-        const long long shownLast = behaviour.honestContentRange ? range->first + count - 1 : last;
-        reply.status = 206;
-        reply.set_header("Content-Range", "bytes " + std::to_string(range->first) + "-" +
+        const long long shownLast = behaviour.honestContentRange ? asked[0] + count - 1 : last;
+        reply.set_header("Content-Range", "bytes " + std::to_string(asked[0]) + "-" +
                                               std::to_string(shownLast) + "/" +
                                               std::to_string(size));
-
-        const int now = ++m_concurrentRanges;
-        int seen = m_maxConcurrentRanges;
-        while (now > seen && !m_maxConcurrentRanges.compare_exchange_weak(seen, now)) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_maxConcurrentRanges = std::max(m_maxConcurrentRanges.load(), ++m_concurrentRanges);
         }
-        counted = true;
         if (behaviour.rangeDelayUpTo.count() > 0) {
             thread_local std::mt19937 random(std::random_device{}());
-            sleepUnlessStopping(milliseconds(std::uniform_int_distribution<long long>(
-                                    0, behaviour.rangeDelayUpTo.count())(random)),
-                                m_stopping);
+            sleepUntil(steady_clock::now() + milliseconds(std::uniform_int_distribution<long long>(
+                                                 0, behaviour.rangeDelayUpTo.count())(random)),
+                       m_stopping);
         }
-    } else {
-        reply.status = 200;
     }
 
-    auto pace = std::make_shared<Pace>();
-    pace->bytesPerSecond = behaviour.bytesPerSecond;
     const char* data = file->constData() + first;
-    const auto release = [this, counted, file](bool success) {
-        if (counted) {
-            --m_concurrentRanges;
-            if (!success)
-                ++m_rangesCutOff;
+    const auto start = steady_clock::now();
+    const auto send = [this, file, data, count, start, drop = behaviour.dropAfterBytes,
+                       pace = behaviour.bytesPerSecond](size_t offset, httplib::DataSink& sink) {
+        const auto at = static_cast<long long>(offset);
+        if (drop >= 0 && at >= drop)
+            return false;
+        if (at >= count) { // only the chunked body gets here
+            sink.done();
+            return true;
         }
+        const long long block = std::min({count - at, 64LL * 1024, drop < 0 ? count : drop - at});
+        if (m_stopping || !sink.write(data + offset, size_t(block)))
+            return false;
+        if (pace > 0)
+            sleepUntil(start + microseconds((at + block) * 1000000 / pace), m_stopping);
+        return true;
     };
-    if (behaviour.sendContentLength) {
+    const auto release = [this, partial](bool success) {
+        std::lock_guard lock(m_mutex);
+        m_concurrentRanges -= partial ? 1 : 0;
+        m_rangesCutOff += partial && !success ? 1 : 0;
+    };
+    if (behaviour.sendContentLength)
         reply.set_content_provider(
             size_t(count), "audio/mpeg",
-            [this, file, data, pace, drop = behaviour.dropAfterBytes](size_t offset, size_t length,
-                                                                      httplib::DataSink& sink) {
-                size_t block = std::min(length, writeBlock);
-                if (drop >= 0)
-                    block = std::min<size_t>(
-                        block, size_t(std::max(drop - static_cast<long long>(offset), 0LL)));
-                if (m_stopping || block == 0 || !sink.write(data + offset, block))
-                    return false;
-                pace->after(block, m_stopping);
-                return true;
-            },
+            [send](size_t offset, size_t, httplib::DataSink& sink) { return send(offset, sink); },
             release);
-    } else {
-        reply.set_chunked_content_provider(
-            "audio/mpeg",
-            [this, file, data, count, pace,
-             drop = behaviour.dropAfterBytes](size_t offset, httplib::DataSink& sink) {
-                if (drop >= 0 && static_cast<long long>(offset) >= drop)
-                    return false;
-                if (offset >= size_t(count)) {
-                    sink.done();
-                    return true;
-                }
-                const size_t block = std::min(size_t(count) - offset, writeBlock);
-                if (m_stopping || !sink.write(data + offset, block))
-                    return false;
-                pace->after(block, m_stopping);
-                return true;
-            },
-            release);
-    }
+    else
+        reply.set_chunked_content_provider("audio/mpeg", send, release);
 }
 
 std::vector<RangeTestServer::Request> RangeTestServer::requests() const
@@ -287,29 +232,18 @@ std::vector<RangeTestServer::Request> RangeTestServer::requests() const
 std::vector<std::string> RangeTestServer::rangesRequested() const
 {
     std::vector<std::string> ranges;
-    for (const Request& request : requests()) {
-        if (request.method == "GET" && !request.range.empty() &&
-            request.path.rfind("/moved/", 0) != 0)
+    for (const Request& request : requests())
+        if (request.method == "GET" && !request.range.empty())
             ranges.push_back(request.range);
-    }
     std::sort(ranges.begin(), ranges.end());
     return ranges;
 }
 
-int RangeTestServer::plainGetCount() const
+int RangeTestServer::count(const std::string& method, bool withRange) const
 {
     const auto all = requests();
-    return int(std::count_if(all.begin(), all.end(), [](const Request& request) {
-        return request.method == "GET" && request.range.empty() &&
-               request.path.rfind("/moved/", 0) != 0;
-    }));
-}
-
-int RangeTestServer::headCount() const
-{
-    const auto all = requests();
-    return int(std::count_if(all.begin(), all.end(), [](const Request& request) {
-        return request.method == "HEAD" && request.path.rfind("/moved/", 0) != 0;
+    return int(std::count_if(all.begin(), all.end(), [&](const Request& r) {
+        return r.method == method && r.range.empty() != withRange;
     }));
 }
 

@@ -1,20 +1,20 @@
 #pragma once
 
 // A real HTTP(S) server on loopback (cpp-httplib on its own threads) that serves one file
-// at every path, with switchable behaviour: what HEAD answers, whether and how byte
-// ranges are honoured, a file that changes between ranges, an error status, and a pace
-// per connection. Paths under "/moved" redirect to the same path without that prefix. It
-// records every request and the most ranges it ever served at once.
+// at every path but a few fixed ones, with switchable misbehaviour. Paths under "/moved" redirect
+// to the same path without that prefix. It records every other request and the most ranges it ever
+// served at once.
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <QByteArray>
 #include <QUrl>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace httplib {
@@ -29,39 +29,28 @@ class RangeTestServer
 public:
     struct Behaviour
     {
-        // The "Accept-Ranges" value of every answer; empty: no such header.
-        std::string acceptRanges = "bytes";
-        bool answerHead = true;        // false: HEAD gets 405
-        bool sendContentLength = true; // false: chunked bodies, HEAD without a length
-        bool honourRanges = true;      // false: a range request gets 200 and the whole file
-        bool honourIfRange = true;     // false: If-Range is ignored
-        int status = 200;              // anything else: every request gets it and a page
-        bool sendEntityTag = true;     // false: only Last-Modified identifies the file
-        // Ranges carry this many bytes fewer (negative: more) than they should...
+        std::string acceptRanges = "bytes"; // empty: no such header
+        bool answerHead = true;             // false: HEAD gets 405
+        bool sendContentLength = true;      // false: chunked bodies, HEAD without a length
+        bool honourRanges = true;           // false: a range request gets 200 and the whole file
+        bool honourIfRange = true;
+        int status = 200;          // anything else: every request gets it and a page
+        bool sendEntityTag = true; // false: only Last-Modified identifies the file
+        // Ranges carry this many bytes fewer (negative: more) than asked, and
+        // "Content-Range" says so only when honest (else it names the asked range).
         long rangeLengthError = 0;
-        // ...and "Content-Range" tells the truth about it (else it names the asked range).
         bool honestContentRange = false;
-        // The file is replaced by the next version after this many ranges were answered.
+        // The file is replaced by its next version after this many ranges were answered.
         int changeAfterRanges = -1;
-        // Each range waits a random time up to this before answering.
-        std::chrono::milliseconds rangeDelayUpTo{0};
+        std::chrono::milliseconds rangeDelayUpTo{0}; // a random wait before each range
         std::chrono::milliseconds headDelay{0};
-        // Every body stops after this many bytes and the connection drops; -1: never.
-        long long dropAfterBytes = -1;
-        // Bytes per second per connection; 0: as fast as possible.
-        long long bytesPerSecond = 0;
+        long long dropAfterBytes = -1; // every body hangs up after this many bytes
+        long long bytesPerSecond = 0;  // per connection; 0: as fast as possible
     };
 
     struct Request
     {
-        std::string method;
-        std::string path;
-        std::string range;
-        std::string ifRange;
-        std::string userAgent;
-        std::string accept;
-        std::string connection;
-        std::string acceptEncoding;
+        std::string method, path, range, ifRange, userAgent, accept, connection, acceptEncoding;
     };
 
     // Without files, HTTP; with a certificate and key (PEM), HTTPS. Port 0: any free one.
@@ -72,15 +61,14 @@ public:
     RangeTestServer& operator=(const RangeTestServer&) = delete;
 
     QUrl url(const QString& path = QStringLiteral("/music/track.mp3")) const;
-
-    // The file served now; later versions follow it when the behaviour changes the file.
     void setFiles(std::vector<QByteArray> versions);
     void setBehaviour(Behaviour behaviour);
+    // A fixed answer at `path` instead of the file.
+    void serve(const std::string& path, int status, const QByteArray& body, std::string type);
 
     std::vector<Request> requests() const;
-    std::vector<std::string> rangesRequested() const;
-    int plainGetCount() const;
-    int headCount() const;
+    std::vector<std::string> rangesRequested() const; // sorted
+    int count(const std::string& method, bool withRange = false) const;
     int maxConcurrentRanges() const { return m_maxConcurrentRanges; }
     // Range answers whose body could not be sent whole because the client hung up.
     int rangesCutOff() const { return m_rangesCutOff; }
@@ -94,16 +82,17 @@ private:
     int m_port = 0;
     bool m_tls = false;
     std::atomic<bool> m_stopping = false;
-    std::atomic<int> m_concurrentRanges = 0;
-    std::atomic<int> m_maxConcurrentRanges = 0;
-    std::atomic<int> m_rangesCutOff = 0;
 
     mutable std::mutex m_mutex;
     Behaviour m_behaviour;
     std::vector<std::shared_ptr<const QByteArray>> m_versions;
     size_t m_version = 0;
     int m_rangesAnswered = 0;
+    int m_concurrentRanges = 0;
+    std::atomic<int> m_maxConcurrentRanges = 0; // both written under the mutex
+    std::atomic<int> m_rangesCutOff = 0;
     std::vector<Request> m_requests;
+    std::map<std::string, std::tuple<int, std::string, std::string>> m_fixedAnswers;
 };
 
 } // namespace calmcove::test
