@@ -3,8 +3,8 @@
 
 #include "musicgen/loudness.h"
 
-#include "support/ffmpegprobe.h"
 #include "musicgen/renderer.h"
+#include "support/ffmpegprobe.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -14,13 +14,14 @@ namespace {
 
 constexpr double twoPi = 6.283185307179586;
 
-// Interleaved stereo: a 997 Hz sine of the given amplitudes for `seconds`, then silence.
-std::vector<float> tone(double left, double right, double seconds, double silence = 0)
+// Interleaved stereo: a sine of the given amplitudes for `seconds`, then silence.
+std::vector<float> tone(double left, double right, double seconds, double silence = 0,
+                        double hz = 997, double phase = 0)
 {
     const auto frames = static_cast<std::size_t>(seconds * 44100);
     std::vector<float> samples(2 * (frames + static_cast<std::size_t>(silence * 44100)), 0.0f);
     for (std::size_t i = 0; i < frames; ++i) {
-        const double s = std::sin(twoPi * 997.0 * static_cast<double>(i) / 44100.0);
+        const double s = std::sin(twoPi * hz * static_cast<double>(i) / 44100.0 + phase);
         samples[2 * i] = static_cast<float>(left * s);
         samples[2 * i + 1] = static_cast<float>(right * s);
     }
@@ -31,20 +32,19 @@ TEST(LoudnessTest, ReadsReferenceTones)
 {
     // A full-scale 997 Hz sine in one channel reads -3.01 LUFS; loudness adds over channels,
     // and the gates ignore silence.
-    struct Case
+    const struct
     {
         const char* name;
         std::vector<float> samples;
         double expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"both channels at -20 dBFS", tone(0.1, 0.1, 5), -20.0},
         {"left only at -6 dBFS", tone(0.5, 0, 5), -6.02 - 3.01},
         // Blocks that straddle the end of the tone still pass the gates (ffmpeg agrees).
         {"tone then as long a silence", tone(0.1, 0.1, 5, 5), -20.13},
         {"quiet tone at -50 dBFS", tone(0.00316, 0.00316, 5), -50.0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_NEAR(integratedLoudness(c.samples), c.expected, 0.05);
     }
@@ -56,13 +56,7 @@ TEST(LoudnessTest, TruePeakSeesBetweenSamples)
 {
     // A sine at a quarter of the sample rate, sampled 45 degrees off its crests: every sample
     // sits at 0.707 of the true peak (-3 dB).
-    std::vector<float> samples(2 * 44100);
-    for (std::size_t i = 0; i < samples.size() / 2; ++i) {
-        const auto s = static_cast<float>(
-            0.5 * std::sin(twoPi * 11025.0 * static_cast<double>(i) / 44100.0 + twoPi / 8));
-        samples[2 * i] = s;
-        samples[2 * i + 1] = s;
-    }
+    const std::vector<float> samples = tone(0.5, 0.5, 1, 0, 11025, twoPi / 8);
     EXPECT_NEAR(20 * std::log10(samplePeak(samples)), -9.03, 0.05);
     EXPECT_NEAR(truePeakDb(samples), -6.02, 0.6);
 }

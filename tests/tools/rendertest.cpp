@@ -1,11 +1,11 @@
-// Rendering whole pieces: determinism, length, loudness after encoding, clean edges, no
+// Rendering whole pieces: determinism, loudness and length after encoding, clean edges, no
 // clipping, and no holes in the music.
 
-#include "support/ffmpegprobe.h"
 #include "musicgen/dsp.h"
 #include "musicgen/encoder.h"
 #include "musicgen/loudness.h"
 #include "musicgen/renderer.h"
+#include "support/ffmpegprobe.h"
 
 #include <cmath>
 #include <cstring>
@@ -58,42 +58,20 @@ TEST(RenderTest, SameIdGivesIdenticalAudioAndOtherIdsDiffer)
                              first.samples.size() * sizeof(float)));
 
     // Another piece of the same kind and moods, and pieces of every other kind.
-    const Rendering sameKind =
-        renderTrack(track("corner-bookshop"), {.durationSeconds = shortRender});
-    std::vector<const std::vector<float>*> others = {&sameKind.samples};
-    for (const auto& [id, rendering] : renderings()) {
-        if (id != "morning-tea-steam")
-            others.push_back(&rendering.samples);
-    }
-    for (const std::vector<float>* other : others) {
-        ASSERT_EQ(other->size(), first.samples.size());
-        double difference = 0;
-        for (std::size_t i = 0; i < first.samples.size(); ++i)
-            difference += std::abs((*other)[i] - first.samples[i]);
-        EXPECT_GT(difference / static_cast<double>(first.samples.size()), 0.01);
-    }
+    const auto meanDifference = [&first](const std::vector<float>& other) {
+        double sum = 0;
+        for (std::size_t i = 0; i < first.samples.size() && i < other.size(); ++i)
+            sum += std::abs(other[i] - first.samples[i]);
+        return other.size() == first.samples.size() ? sum / static_cast<double>(other.size()) : 0;
+    };
+    EXPECT_GT(meanDifference(
+                  renderTrack(track("corner-bookshop"), {.durationSeconds = shortRender}).samples),
+              0.01);
+    for (const auto& [id, rendering] : renderings())
+        EXPECT_TRUE(id == "morning-tea-steam" || meanDifference(rendering.samples) > 0.01) << id;
 }
 
-TEST(RenderTest, LengthMatchesTheRequest)
-{
-    // Requested lengths: short overrides, one shorter than a bar, one of an odd length.
-    // (That every catalogue row composes to its own length is checked without rendering.)
-    const struct
-    {
-        TrackSpec spec;
-        double requested;
-    } cases[] = {
-        {track("glass-atrium"), 12.5}, {track("soft-reboot"), 1.0}, {track("coastal-exit"), 3.7}};
-    for (const auto& c : cases) {
-        const double expected = c.requested;
-        SCOPED_TRACE(c.spec.id + " " + std::to_string(expected));
-        const Rendering rendering = renderTrack(c.spec, {.durationSeconds = c.requested});
-        EXPECT_NEAR(rendering.seconds(), expected, 0.5);
-        EXPECT_EQ(rendering.samples.size() % 2, 0u);
-    }
-}
-
-TEST(RenderTest, EdgesAreSilentAndNothingClips)
+TEST(RenderTest, EdgesAreSilentNothingClipsAndTheMusicNeverStops)
 {
     const std::size_t fiveMs = 44100 * 5 / 1000;
     for (const auto& [id, rendering] : renderings()) {
@@ -112,17 +90,10 @@ TEST(RenderTest, EdgesAreSilentAndNothingClips)
             sum += x;
         }
         EXPECT_LT(std::abs(sum / static_cast<double>(s.size())), 1e-3); // no DC
-    }
-}
 
-TEST(RenderTest, MusicNeverFallsSilent)
-{
-    // Between the opening and the closing fade every second carries sound.
-    for (const auto& [id, rendering] : renderings()) {
-        SCOPED_TRACE(id);
-        const std::vector<float>& s = rendering.samples;
+        // Between the opening and the closing fade every second carries sound.
         const std::size_t second = 44100;
-        for (std::size_t start = second; start + 5 * second < s.size() / 2; start += second) {
+        for (std::size_t start = second; start + 5 * second < frames; start += second) {
             double energy = 0;
             for (std::size_t i = 2 * start; i < 2 * (start + second); ++i)
                 energy += static_cast<double>(s[i]) * s[i];
@@ -132,15 +103,15 @@ TEST(RenderTest, MusicNeverFallsSilent)
     }
 }
 
-TEST(RenderTest, EncodedFilesHaveTheTargetLoudnessAndLength)
+TEST(RenderTest, EncodedFilesHaveTheTargetLoudnessLengthAndTags)
 {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     for (const auto& [id, rendering] : renderings()) {
         SCOPED_TRACE(id);
         const QString path = folder.filePath(QString::fromStdString(id) + QStringLiteral(".m4a"));
-        const EncodeResult encoded =
-            encodeM4a(rendering.samples, path.toStdString(), {96, "Title", "Artist"});
+        const EncodeResult encoded = encodeM4a(rendering.samples, path.toStdString(),
+                                               {96, id + " (Live)", "Tidewater Tapes"});
         ASSERT_TRUE(encoded.ok) << encoded.error;
         const std::optional<test::Ebur128> measured = test::measureFile(path);
         ASSERT_TRUE(measured);
@@ -149,48 +120,17 @@ TEST(RenderTest, EncodedFilesHaveTheTargetLoudnessAndLength)
         EXPECT_NEAR(test::decodedDuration(path), shortRender, 0.5);
         // 96 kb/s: about 12 kB a second.
         EXPECT_LT(QFileInfo(path).size(), static_cast<qint64>(shortRender * 14000));
+        QProcess ffprobe;
+        ffprobe.start("ffprobe", {"-v", "error", "-show_entries", "format_tags=title,artist", "-of",
+                                  "default=nw=1", path});
+        ASSERT_TRUE(ffprobe.waitForFinished(30000));
+        const QString tags = QString::fromUtf8(ffprobe.readAllStandardOutput());
+        EXPECT_TRUE(tags.contains("TAG:title=" + QString::fromStdString(id) + " (Live)") &&
+                    tags.contains("TAG:artist=Tidewater Tapes"))
+            << tags.toStdString();
     }
     // The partial file never stays behind.
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 4);
-}
-
-TEST(RenderTest, EncodedFilesCarryTitleAndArtist)
-{
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("tagged.m4a"));
-    const std::vector<float> samples(2 * 44100, 0.0f);
-    ASSERT_TRUE(
-        encodeM4a(samples, path.toStdString(), {96, "Rain on the Skylight", "Tidewater Tapes"}).ok);
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"),
-                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                   QStringLiteral("format_tags=title,artist"), QStringLiteral("-of"),
-                   QStringLiteral("default=nw=1"), path});
-    ASSERT_TRUE(ffprobe.waitForFinished(30000));
-    const QString tags = QString::fromUtf8(ffprobe.readAllStandardOutput());
-    EXPECT_TRUE(tags.contains(QStringLiteral("TAG:title=Rain on the Skylight")))
-        << tags.toStdString();
-    EXPECT_TRUE(tags.contains(QStringLiteral("TAG:artist=Tidewater Tapes"))) << tags.toStdString();
-}
-
-TEST(RenderTest, EncoderReportsUnwritableTargets)
-{
-    const std::vector<float> samples(2 * 4410, 0.0f);
-    QTemporaryDir folder;
-    const struct
-    {
-        std::string path;
-        const char* expected;
-    } cases[] = {
-        {folder.filePath(QStringLiteral("missing/sub/x.m4a")).toStdString(), "does not exist"},
-        {folder.path().toStdString(), "cannot write"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
-        const EncodeResult result = encodeM4a(samples, c.path);
-        EXPECT_FALSE(result.ok);
-        EXPECT_NE(result.error.find(c.expected), std::string::npos) << result.error;
-    }
 }
 
 } // namespace
