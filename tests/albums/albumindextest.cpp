@@ -34,14 +34,11 @@ TEST(AlbumIndexTest, RejectsWholeDocumentOnAnyBadRecord)
 TEST(AlbumIndexTest, EncodesCompactlyInFixedKeyOrderAndRoundTrips)
 {
     const QList<ImportedAlbumRecord> albums = {
-        {QStringLiteral("A1"),
-         QStringLiteral("Say \"hi\"/\\ \n"),
+        {"A1",
+         "Say \"hi\"/\\ \n",
          std::nullopt,
-         {{QStringLiteral("T1"), QStringLiteral("Ünïcode"), QStringLiteral("B"), 184.25,
-           QStringLiteral("01-x.mp3")},
-          {QStringLiteral("T2"), QStringLiteral("t"), QStringLiteral("a"), 180,
-           QStringLiteral("f")}}},
-        {QStringLiteral("A2"), QStringLiteral("Two"), QStringLiteral("cover.jpg"), {}},
+         {{"T1", "Ünïcode", "B", 184.25, "01-x.mp3"}, {"T2", "t", "a", 180, "f"}}},
+        {"A2", "Two", "cover.jpg", {}},
     };
     const auto json = encodeAlbumIndex(albums);
     ASSERT_TRUE(json);
@@ -54,8 +51,7 @@ TEST(AlbumIndexTest, EncodesCompactlyInFixedKeyOrderAndRoundTrips)
     EXPECT_EQ(decodeAlbumIndex(*json), albums);
 
     // Durations come back exactly; a non-finite one cannot be written.
-    QList<ImportedAlbumRecord> one = {
-        {QStringLiteral("A"), QStringLiteral("N"), std::nullopt, {albums[0].tracks[0]}}};
+    QList<ImportedAlbumRecord> one = {{"A", "N", std::nullopt, {albums[0].tracks[0]}}};
     for (double duration : {0.1, 1.0 / 3.0, 1e-7, 123456.789, 0.0}) {
         one[0].tracks[0].duration = duration;
         EXPECT_EQ(decodeAlbumIndex(*encodeAlbumIndex(one)), one) << duration;

@@ -21,8 +21,8 @@ namespace {
 class AlbumStoreTest : public ::testing::Test
 {
 protected:
-    QString root() const { return m_dir.path() + QStringLiteral("/Imported Albums"); }
-    QString indexPath() const { return root() + QStringLiteral("/albums.json"); }
+    QString root() const { return m_dir.path() + "/Imported Albums"; }
+    QString indexPath() const { return root() + "/albums.json"; }
 
     std::unique_ptr<AlbumStore> makeStore()
     {
@@ -45,201 +45,181 @@ protected:
 
     QStringList keptIndexCopies()
     {
-        return QDir(root()).entryList({QStringLiteral("albums.json.unreadable-*")}, QDir::Files);
+        return QDir(root()).entryList({"albums.json.unreadable-*"}, QDir::Files);
     }
 
     // An album "A1" with tracks T1..Tn whose files exist.
     void writeAlbumWithTracks(int count)
     {
-        ImportedAlbumRecord album{QStringLiteral("A1"), QStringLiteral("Harbor"), std::nullopt, {}};
+        ImportedAlbumRecord album{"A1", "Harbor", std::nullopt, {}};
         for (int i = 1; i <= count; ++i) {
             const QString fileName = QStringLiteral("0%1-Song.mp3").arg(i);
             album.tracks.append({QStringLiteral("T%1").arg(i), QStringLiteral("Song %1").arg(i),
-                                 QStringLiteral("Artist"), 60.0 + i, fileName});
-            writeFile(root() + QStringLiteral("/A1/") + fileName);
+                                 "Artist", 60.0 + i, fileName});
+            writeFile(root() + "/A1/" + fileName);
         }
         writeFile(indexPath(), *encodeAlbumIndex({album}));
     }
 
     QTemporaryDir m_dir;
-    UserDefaults m_defaults{m_dir.path() + QStringLiteral("/settings.conf")};
+    UserDefaults m_defaults{m_dir.path() + "/settings.conf"};
 };
-
-TEST_F(AlbumStoreTest, StartsWithTheDefaultAlbumWhenNothingIsStored)
-{
-    const auto store = makeStore();
-    EXPECT_EQ(store->albums(), QList<CalmAlbum>{TrackLibrary::builtInAlbum()});
-    EXPECT_EQ(store->selectedAlbum().id, QStringLiteral("built-in-calm"));
-    EXPECT_TRUE(store->statusMessage().isNull());
-    EXPECT_TRUE(store->errorMessage().isNull());
-    EXPECT_FALSE(QFile::exists(indexPath()));
-}
 
 TEST_F(AlbumStoreTest, LoadsHandWrittenIndexAndDropsMissingFilesAtNextSave)
 {
     writeFile(indexPath(), readFile(QStringLiteral(CALMCOVE_TEST_DATA "/handwritten.json")));
-    writeFile(root() + QStringLiteral("/A1/01-Harbor.mp3"));
-    QDir().mkpath(root() + QStringLiteral("/A2"));
+    writeFile(root() + "/A1/01-Harbor.mp3");
+    QDir().mkpath(root() + "/A2");
 
     const auto store = makeStore();
     ASSERT_EQ(store->importedAlbums().size(), 2);
     const CalmAlbum& harbor = store->importedAlbums().at(0);
-    EXPECT_EQ(harbor.name, QStringLiteral("Harbor Songs"));
+    EXPECT_EQ(harbor.name, "Harbor Songs");
     EXPECT_EQ(harbor.artwork, AlbumArtwork(NoArtwork{}));
     EXPECT_FALSE(harbor.isBuiltIn);
     ASSERT_EQ(harbor.tracks.size(), 1);
     EXPECT_EQ(harbor.tracks.at(0),
-              (CalmTrack{QStringLiteral("T1"), QStringLiteral("A1"), QStringLiteral("Harbor"),
-                         QStringLiteral("Dock Band"), 184.25, everyMood(), CalmKind::all,
-                         FileAudio{root() + QStringLiteral("/A1/01-Harbor.mp3")}}));
+              (CalmTrack{"T1", "A1", "Harbor", "Dock Band", 184.25, everyMood(), CalmKind::all,
+                         FileAudio{root() + "/A1/01-Harbor.mp3"}}));
     // An album whose tracks are all gone stays.
     const CalmAlbum& gone = store->importedAlbums().at(1);
     EXPECT_TRUE(gone.tracks.isEmpty());
-    EXPECT_EQ(gone.artwork, AlbumArtwork(FileArtwork{root() + QStringLiteral("/A2/cover.png")}));
+    EXPECT_EQ(gone.artwork, AlbumArtwork(FileArtwork{root() + "/A2/cover.png"}));
 
     // Loading alone writes nothing; the next save writes only what is in memory.
     EXPECT_EQ(readFile(indexPath()),
               readFile(QStringLiteral(CALMCOVE_TEST_DATA "/handwritten.json")));
-    store->renameAlbum(QStringLiteral("A2"), QStringLiteral("  Still Here \n"));
+    store->renameAlbum("A2", "  Still Here \n");
     EXPECT_EQ(readFile(indexPath()),
               QByteArray(
                   R"([{"id":"A1","name":"Harbor Songs","tracks":[{"id":"T1","title":"Harbor",)"
                   R"("artist":"Dock Band","duration":184.25,"fileName":"01-Harbor.mp3"}]},)"
                   R"({"id":"A2","name":"Still Here","artworkFileName":"cover.png","tracks":[]}])"));
-    EXPECT_TRUE(QDir(root()).entryList({QStringLiteral("*.tmp"), QStringLiteral("*~")}).isEmpty());
+    EXPECT_TRUE(QDir(root()).entryList({"*.tmp", "*~"}).isEmpty());
 }
 
 TEST_F(AlbumStoreTest, CreateAlbumSelectsItAndPersists)
 {
-    const QString picture = m_dir.path() + QStringLiteral("/Front.JPG");
+    const QString picture = m_dir.path() + "/Front.JPG";
     writeFile(picture, "jpeg bytes");
     {
         const auto store = makeStore();
         QSignalSpy selected(store.get(), &AlbumStore::selectedAlbumIDChanged);
-        const auto album = store->createAlbum(QStringLiteral("  Rainy Day  "), picture);
+        const auto album = store->createAlbum("  Rainy Day  ", picture);
         ASSERT_TRUE(album);
-        EXPECT_EQ(album->name, QStringLiteral("Rainy Day"));
+        EXPECT_EQ(album->name, "Rainy Day");
         EXPECT_EQ(album->id, album->id.toUpper());
         EXPECT_EQ(album->id.size(), 36);
-        EXPECT_EQ(album->artwork, AlbumArtwork(FileArtwork{root() + QLatin1Char('/') + album->id +
-                                                           QStringLiteral("/cover.jpg")}));
-        EXPECT_EQ(readFile(root() + QLatin1Char('/') + album->id + QStringLiteral("/cover.jpg")),
-                  "jpeg bytes");
-        EXPECT_EQ(store->statusMessage(), QStringLiteral("Created Rainy Day."));
+        EXPECT_EQ(album->artwork,
+                  AlbumArtwork(FileArtwork{root() + QLatin1Char('/') + album->id + "/cover.jpg"}));
+        EXPECT_EQ(readFile(root() + QLatin1Char('/') + album->id + "/cover.jpg"), "jpeg bytes");
+        EXPECT_EQ(store->statusMessage(), "Created Rainy Day.");
         EXPECT_EQ(store->selectedAlbumID(), album->id);
         EXPECT_EQ(selected.count(), 1);
 
-        const auto untitled =
-            store->createAlbum(QStringLiteral(" \n\t"), m_dir.path() + QStringLiteral("/x.gif"));
-        EXPECT_EQ(untitled->name, QStringLiteral("Untitled Album"));
+        const auto untitled = store->createAlbum(" \n\t", m_dir.path() + "/x.gif");
+        EXPECT_EQ(untitled->name, "Untitled Album");
         EXPECT_EQ(untitled->artwork, AlbumArtwork(NoArtwork{}));
-        EXPECT_EQ(store->statusMessage(), QStringLiteral("Created Untitled Album."));
+        EXPECT_EQ(store->statusMessage(), "Created Untitled Album.");
     }
     const auto reopened = makeStore();
     ASSERT_EQ(reopened->importedAlbums().size(), 2);
-    EXPECT_EQ(reopened->importedAlbums().at(0).name, QStringLiteral("Rainy Day"));
+    EXPECT_EQ(reopened->importedAlbums().at(0).name, "Rainy Day");
     EXPECT_EQ(reopened->selectedAlbumID(), reopened->importedAlbums().at(1).id);
     EXPECT_TRUE(readFile(indexPath()).contains(R"("artworkFileName":"cover.jpg")"));
 }
 
-TEST_F(AlbumStoreTest, RenamesTrimAndFallBackToUntitled)
+TEST_F(AlbumStoreTest, RenamesTrimAndEditsOfTheDefaultAlbumOrUnknownIdsChangeNothing)
 {
     writeAlbumWithTracks(2);
-    const auto store = makeStore();
-    store->renameAlbum(QStringLiteral("A1"), QStringLiteral("   "));
-    store->renameTrack(QStringLiteral("T2"), QStringLiteral("A1"), QStringLiteral(" "));
-    store->renameTrack(QStringLiteral("T1"), QStringLiteral("A1"), QStringLiteral(" Dawn "));
-    EXPECT_EQ(store->importedAlbums().at(0).name, QStringLiteral("Untitled Album"));
-    EXPECT_EQ(store->importedAlbums().at(0).tracks.at(0).title, QStringLiteral("Dawn"));
-    EXPECT_EQ(store->importedAlbums().at(0).tracks.at(1).title, QStringLiteral("Untitled Track"));
-    EXPECT_TRUE(store->statusMessage().isNull());
-    EXPECT_EQ(makeStore()->importedAlbums(), store->importedAlbums());
-}
-
-TEST_F(AlbumStoreTest, EditsAddressedToTheDefaultAlbumOrUnknownIdsChangeNothing)
-{
-    writeAlbumWithTracks(1);
     const auto store = makeStore();
     const QByteArray before = readFile(indexPath());
     const QList<CalmAlbum> albums = store->albums();
     QSignalSpy imported(store.get(), &AlbumStore::importedAlbumsChanged);
     QSignalSpy builtIn(store.get(), &AlbumStore::builtInAlbumChanged);
     const QString firstTrack = TrackLibrary::tracks().first().id;
-
-    store->renameAlbum(builtInAlbumID, QStringLiteral("Mine"));
+    store->renameAlbum(builtInAlbumID, "Mine");
     store->deleteAlbum(builtInAlbumID);
-    store->renameTrack(firstTrack, builtInAlbumID, QStringLiteral("x"));
+    store->renameTrack(firstTrack, builtInAlbumID, "x");
     store->deleteTracks({firstTrack}, builtInAlbumID);
-    store->renameAlbum(QStringLiteral("nope"), QStringLiteral("x"));
-    store->deleteTracks({QStringLiteral("nope")}, QStringLiteral("A1"));
-    store->renameTrack(QStringLiteral("nope"), QStringLiteral("A1"), QStringLiteral("x"));
-
+    store->renameAlbum("nope", "x");
+    store->deleteTracks({"nope"}, "A1");
+    store->renameTrack("nope", "A1", "x");
     EXPECT_EQ(store->albums(), albums);
-    EXPECT_EQ(imported.count(), 0);
-    EXPECT_EQ(builtIn.count(), 0);
-    EXPECT_TRUE(store->statusMessage().isNull());
+    EXPECT_EQ(imported.count() + builtIn.count(), 0);
     EXPECT_EQ(readFile(indexPath()), before);
+
+    store->renameAlbum("A1", "   ");
+    store->renameTrack("T2", "A1", " ");
+    store->renameTrack("T1", "A1", " Dawn ");
+    EXPECT_EQ(store->importedAlbums().at(0).name, "Untitled Album");
+    EXPECT_EQ(store->importedAlbums().at(0).tracks.at(0).title, "Dawn");
+    EXPECT_EQ(store->importedAlbums().at(0).tracks.at(1).title, "Untitled Track");
+    EXPECT_TRUE(store->statusMessage().isNull());
+    EXPECT_EQ(makeStore()->importedAlbums(), store->importedAlbums());
 }
 
 TEST_F(AlbumStoreTest, DeletesRemoveFilesKeepOrderAndCount)
 {
     writeAlbumWithTracks(4);
     const auto store = makeStore();
-    store->deleteTracks({QStringLiteral("T2")}, QStringLiteral("A1"));
-    EXPECT_EQ(store->statusMessage(), QStringLiteral("Deleted 1 track."));
-    store->deleteTracks({QStringLiteral("T1"), QStringLiteral("T4"), QStringLiteral("nope")},
-                        QStringLiteral("A1"));
-    EXPECT_EQ(store->statusMessage(), QStringLiteral("Deleted 2 tracks."));
+    store->deleteTracks({"T2"}, "A1");
+    EXPECT_EQ(store->statusMessage(), "Deleted 1 track.");
+    store->deleteTracks({"T1", "T4", "nope"}, "A1");
+    EXPECT_EQ(store->statusMessage(), "Deleted 2 tracks.");
     ASSERT_EQ(store->importedAlbums().at(0).tracks.size(), 1);
-    EXPECT_EQ(store->importedAlbums().at(0).tracks.at(0).id, QStringLiteral("T3"));
-    EXPECT_EQ(QDir(root() + QStringLiteral("/A1")).entryList(QDir::Files),
-              QStringList{QStringLiteral("03-Song.mp3")});
+    EXPECT_EQ(store->importedAlbums().at(0).tracks.at(0).id, "T3");
+    EXPECT_EQ(QDir(root() + "/A1").entryList(QDir::Files), QStringList{"03-Song.mp3"});
     EXPECT_EQ(makeStore()->importedAlbums().at(0).tracks.size(), 1);
 
     // Deleting the selected album selects the default album.
-    store->setSelectedAlbumID(QStringLiteral("A1"));
-    store->deleteAlbum(QStringLiteral("A1"));
+    store->setSelectedAlbumID("A1");
+    store->deleteAlbum("A1");
     EXPECT_TRUE(store->importedAlbums().isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(root() + QStringLiteral("/A1")));
-    EXPECT_EQ(store->selectedAlbumID(), QStringLiteral("built-in-calm"));
-    EXPECT_EQ(m_defaults.string(QStringLiteral("selectedAlbumID")),
-              QStringLiteral("built-in-calm"));
+    EXPECT_FALSE(QFileInfo::exists(root() + "/A1"));
+    EXPECT_EQ(store->selectedAlbumID(), "built-in-calm");
+    EXPECT_EQ(m_defaults.string("selectedAlbumID"), "built-in-calm");
     EXPECT_EQ(readFile(indexPath()), "[]");
 }
 
 TEST_F(AlbumStoreTest, StoredSelectionIsRestoredOrFallsBack)
 {
     writeAlbumWithTracks(1);
-    m_defaults.setValue(QStringLiteral("selectedAlbumID"), QStringLiteral("A1"));
-    EXPECT_EQ(makeStore()->selectedAlbumID(), QStringLiteral("A1"));
+    m_defaults.setValue("selectedAlbumID", "A1");
+    EXPECT_EQ(makeStore()->selectedAlbumID(), "A1");
 
-    m_defaults.setValue(QStringLiteral("selectedAlbumID"), QStringLiteral("GONE"));
+    m_defaults.setValue("selectedAlbumID", "GONE");
     const auto store = makeStore();
-    EXPECT_EQ(store->selectedAlbumID(), QStringLiteral("built-in-calm"));
-    EXPECT_EQ(m_defaults.string(QStringLiteral("selectedAlbumID")),
-              QStringLiteral("built-in-calm"));
+    EXPECT_EQ(store->selectedAlbumID(), "built-in-calm");
+    EXPECT_EQ(m_defaults.string("selectedAlbumID"), "built-in-calm");
 
     // Every assignment is stored; observers hear only real changes.
     QSignalSpy changed(store.get(), &AlbumStore::selectedAlbumIDChanged);
-    m_defaults.remove(QStringLiteral("selectedAlbumID"));
-    store->setSelectedAlbumID(QStringLiteral("built-in-calm"));
+    m_defaults.remove("selectedAlbumID");
+    store->setSelectedAlbumID("built-in-calm");
     EXPECT_EQ(changed.count(), 0);
-    EXPECT_EQ(m_defaults.string(QStringLiteral("selectedAlbumID")),
-              QStringLiteral("built-in-calm"));
-    store->setSelectedAlbumID(QStringLiteral("A1"));
+    EXPECT_EQ(m_defaults.string("selectedAlbumID"), "built-in-calm");
+    store->setSelectedAlbumID("A1");
     EXPECT_EQ(changed.count(), 1);
-    EXPECT_EQ(store->selectedAlbum().name, QStringLiteral("Harbor"));
+    EXPECT_EQ(store->selectedAlbum().name, "Harbor");
 }
 
-TEST_F(AlbumStoreTest, UpdateBuiltInTracksReplacesOnlyTheTracks)
+TEST_F(AlbumStoreTest, WithNothingStoredTheDefaultAlbumFollowsTheLibrary)
 {
     const auto store = makeStore();
+    EXPECT_EQ(store->albums(), QList<CalmAlbum>{TrackLibrary::builtInAlbum()});
+    EXPECT_EQ(store->selectedAlbum().id, "built-in-calm");
+    EXPECT_TRUE(store->statusMessage().isNull());
+    EXPECT_TRUE(store->errorMessage().isNull());
+    EXPECT_FALSE(QFile::exists(indexPath()));
+
+    // The library replaces only the tracks; without any, the default album is as shipped.
     QSignalSpy changed(store.get(), &AlbumStore::builtInAlbumChanged);
     QList<CalmTrack> library = TrackLibrary::tracks().mid(0, 2);
-    library[0].title = QStringLiteral("Renamed by the library");
+    library[0].title = "Renamed by the library";
     store->updateBuiltInTracks(library);
     EXPECT_EQ(store->builtInAlbum().tracks, library);
-    EXPECT_EQ(store->builtInAlbum().name, QStringLiteral("Default album"));
+    EXPECT_EQ(store->builtInAlbum().name, "Default album");
     EXPECT_TRUE(store->builtInAlbum().isBuiltIn);
     EXPECT_EQ(changed.count(), 1);
 
@@ -257,38 +237,34 @@ TEST_F(AlbumStoreTest, UnreadableIndexIsKeptBesideBeforeTheFirstSave)
     EXPECT_TRUE(store->importedAlbums().isEmpty());
     EXPECT_TRUE(keptIndexCopies().isEmpty()); // nothing moves until something would overwrite it
 
-    store->createAlbum(QStringLiteral("New"));
+    store->createAlbum("New");
     const QStringList kept = keptIndexCopies();
     ASSERT_EQ(kept.size(), 1);
     EXPECT_EQ(readFile(root() + QLatin1Char('/') + kept.first()), damaged);
     EXPECT_TRUE(store->errorMessage().contains(kept.first()));
     EXPECT_EQ(decodeAlbumIndex(readFile(indexPath()))->size(), 1);
 
-    store->createAlbum(QStringLiteral("Second"));
+    store->createAlbum("Second");
     EXPECT_EQ(keptIndexCopies().size(), 1);
     EXPECT_TRUE(store->errorMessage().isNull());
 }
 
 TEST_F(AlbumStoreTest, UnsafeNamesFromTheIndexAreSkipped)
 {
-    const QString outside = m_dir.path() + QStringLiteral("/outside.txt");
+    const QString outside = m_dir.path() + "/outside.txt";
     writeFile(outside, "keep me");
-    writeFile(root() + QStringLiteral("/Safe/ok.mp3"));
-    writeFile(root() + QStringLiteral("/Safe/.hidden.mp3"));
-    const auto track = [](const char* fileName) {
-        return ImportedTrackRecord{QString::fromUtf8(fileName), QStringLiteral("t"),
-                                   QStringLiteral("a"), 1, QString::fromUtf8(fileName)};
+    writeFile(root() + "/Safe/ok.mp3");
+    writeFile(root() + "/Safe/.hidden.mp3");
+    const auto track = [](const char* name) {
+        return ImportedTrackRecord{name, "t", "a", 1, name};
     };
     QList<ImportedAlbumRecord> albums;
-    for (const QString& id :
-         {QStringLiteral(".."), QStringLiteral("../.."), QStringLiteral("."), QString(),
-          QStringLiteral(" Safe"), QStringLiteral("a:b"), QStringLiteral("a\\b"),
-          QString::fromUtf8("nul\0x", 5), QStringLiteral("Tabbed\tName")})
-        albums.append({id, QStringLiteral("n"), std::nullopt, {}});
-    albums.append(
-        {QStringLiteral("Art"), QStringLiteral("n"), QStringLiteral("../../outside.txt"), {}});
-    albums.append({QStringLiteral("Safe"),
-                   QStringLiteral("n"),
+    for (const QString& id : QStringList{"..", "../..", ".", "", " Safe", "a:b", "a\\b",
+                                         QString::fromUtf8("nul\0x", 5), "Tabbed\tName"})
+        albums.append({id, "n", std::nullopt, {}});
+    albums.append({"Art", "n", "../../outside.txt", {}});
+    albums.append({"Safe",
+                   "n",
                    std::nullopt,
                    {track("ok.mp3"), track("../../outside.txt"), track(".hidden.mp3"),
                     track("/etc/hostname")}});
@@ -296,12 +272,12 @@ TEST_F(AlbumStoreTest, UnsafeNamesFromTheIndexAreSkipped)
 
     const auto store = makeStore();
     ASSERT_EQ(store->importedAlbums().size(), 1);
-    EXPECT_EQ(store->importedAlbums().at(0).id, QStringLiteral("Safe"));
+    EXPECT_EQ(store->importedAlbums().at(0).id, "Safe");
     ASSERT_EQ(store->importedAlbums().at(0).tracks.size(), 1);
-    EXPECT_EQ(store->importedAlbums().at(0).tracks.at(0).id, QStringLiteral("ok.mp3"));
+    EXPECT_EQ(store->importedAlbums().at(0).tracks.at(0).id, "ok.mp3");
 
-    store->deleteTracks({QStringLiteral("ok.mp3")}, QStringLiteral("Safe"));
-    store->deleteAlbum(QStringLiteral("Safe"));
+    store->deleteTracks({"ok.mp3"}, "Safe");
+    store->deleteAlbum("Safe");
     EXPECT_EQ(readFile(outside), "keep me");
 }
 
@@ -309,10 +285,10 @@ TEST_F(AlbumStoreTest, SaveFailureKeepsAlbumsInMemoryAndSaysSo)
 {
     writeFile(root()); // a file where the albums folder belongs
     const auto store = makeStore();
-    const auto album = store->createAlbum(QStringLiteral("Kept"));
+    const auto album = store->createAlbum("Kept");
     ASSERT_TRUE(album);
     EXPECT_EQ(store->importedAlbums().size(), 1);
-    EXPECT_TRUE(store->errorMessage().startsWith(QStringLiteral("Could not save albums: ")))
+    EXPECT_TRUE(store->errorMessage().startsWith("Could not save albums: "))
         << store->errorMessage().toStdString();
 }
 

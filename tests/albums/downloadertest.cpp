@@ -44,8 +44,7 @@ QByteArray randomBytes(qint64 size, quint32 seed)
 QStringList leftovers()
 {
     return QDir(QDir::tempPath())
-        .entryList({QStringLiteral("Calmcove-*")},
-                   QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        .entryList({"Calmcove-*"}, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
 // Runs the event loop until `task` is done (the result type has no empty state, which
@@ -133,12 +132,33 @@ std::vector<std::string> rangeHeaders(qint64 size)
     return headers;
 }
 
+// The server speaks HTTPS, as the real ones do, with a certificate for 127.0.0.1 that only
+// this process trusts.
 class DownloaderTest : public ::testing::Test
 {
 protected:
+    static QString pem(const char* name) { return certificates().filePath(QLatin1String(name)); }
+    static QTemporaryDir& certificates()
+    {
+        static QTemporaryDir folder;
+        return folder;
+    }
+    static void SetUpTestSuite()
+    {
+        QProcess openssl;
+        openssl.setWorkingDirectory(certificates().path());
+        openssl.start("openssl",
+                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                       "-nodes", "-keyout", "key.pem", "-out", "cert.pem", "-days", "2", "-subj",
+                       "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+        openssl.waitForFinished(30000);
+        QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+        trusting.addCaCertificates(pem("cert.pem"));
+        QSslConfiguration::setDefaultConfiguration(trusting);
+    }
     void TearDown() override { EXPECT_EQ(leftovers(), QStringList()); }
 
-    RangeTestServer server;
+    RangeTestServer server{pem("cert.pem").toStdString(), pem("key.pem").toStdString()};
 };
 
 TEST(ChunkRangesTest, NoRangesWithoutBytes)
@@ -182,6 +202,7 @@ TEST_F(DownloaderTest, ThirteenRangesSixAtATimeJoinToTheSameBytes)
     const Outcome outcome = fetch(server.url());
 
     ASSERT_TRUE(delivered(outcome, file));
+    EXPECT_EQ(server.url().scheme(), "https");
     EXPECT_EQ(server.count("HEAD"), 1);
     EXPECT_EQ(server.count("GET"), 0);
     EXPECT_EQ(server.rangesRequested(), rangeHeaders(size));
@@ -218,7 +239,7 @@ TEST_F(DownloaderTest, RedirectsAreFollowedOnEveryPath)
 {
     const QByteArray file = randomBytes(2 * C + 3, 17);
     server.setFiles({file});
-    const QUrl moved = server.url(QStringLiteral("/moved/music/track.mp3"));
+    const QUrl moved = server.url("/moved/music/track.mp3");
 
     Outcome outcome = fetch(moved);
     ASSERT_TRUE(delivered(outcome, file));
@@ -233,7 +254,7 @@ TEST_F(DownloaderTest, RedirectsAreFollowedOnEveryPath)
     EXPECT_EQ(outcome.result->response.url, server.url());
 
     // As many hops as a browser follows, and not one more.
-    const QString path = QStringLiteral("/music/track.mp3");
+    const QString path = "/music/track.mp3";
     outcome = fetch(server.url(QStringLiteral("/moved").repeated(50) + path));
     EXPECT_TRUE(outcome.result.ok());
     outcome = fetch(server.url(QStringLiteral("/moved").repeated(51) + path));
@@ -331,21 +352,7 @@ TEST_F(DownloaderTest, ARangeThatRunsLongIsCutOffAtItsEnd)
     EXPECT_GT(outcome.ticks, 3); // the paced download took the main loop's time
 }
 
-TEST_F(DownloaderTest, AnErrorPageIsReturnedWithItsStatusForTheCallerToReject)
-{
-    server.setFiles({randomBytes(3 * C, 8)});
-    server.setBehaviour({.status = 404});
-
-    const Outcome outcome = fetch(server.url());
-
-    ASSERT_TRUE(delivered(outcome, "<html><body>Not here</body></html>"));
-    EXPECT_EQ(outcome.result->response.statusCode, 404);
-    EXPECT_FALSE(outcome.result->response.isSuccess());
-    EXPECT_EQ(outcome.result->response.mimeType, "text/html");
-    EXPECT_EQ(server.count("GET"), 1);
-}
-
-TEST_F(DownloaderTest, FailuresReachTheCallerAndLeaveNoFile)
+TEST_F(DownloaderTest, FailuresAndErrorPagesReachTheCaller)
 {
     const Outcome refused =
         fetch(QUrl(QStringLiteral("http://127.0.0.1:%1/a.mp3").arg(test::closedLoopbackPort())));
@@ -365,6 +372,14 @@ TEST_F(DownloaderTest, FailuresReachTheCallerAndLeaveNoFile)
     EXPECT_FALSE(cut.result.ok()) << cut.contents.size() << " bytes";
     EXPECT_FALSE(server.rangesRequested().empty());
     EXPECT_GE(server.count("GET"), 1); // Qt may send it again on a fresh connection
+
+    // An error page is a file with its status, for the caller to reject.
+    server.setBehaviour({.status = 404});
+    const Outcome page = fetch(server.url());
+    ASSERT_TRUE(delivered(page, "<html><body>Not here</body></html>"));
+    EXPECT_EQ(page.result->response.statusCode, 404);
+    EXPECT_FALSE(page.result->response.isSuccess());
+    EXPECT_EQ(page.result->response.mimeType, "text/html");
 }
 
 TEST_F(DownloaderTest, WithoutNetworkTheDownloadWaitsForTheServerToBeReachable)
@@ -413,35 +428,6 @@ TEST_F(DownloaderTest, DestroyingTheDownloaderCancelsWhatRuns)
 
     EXPECT_EQ(transferError(wait(std::move(task))), QNetworkReply::OperationCanceledError);
     EXPECT_EQ(progressCalls, 0);
-}
-
-TEST_F(DownloaderTest, RangesRunOverHttpsToo)
-{
-    // A self-signed certificate for 127.0.0.1, trusted by this process alone.
-    QTemporaryDir folder;
-    QProcess openssl;
-    openssl.setWorkingDirectory(folder.path());
-    openssl.start(QStringLiteral("openssl"),
-                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                   "-nodes", "-keyout", "key.pem", "-out", "cert.pem", "-days", "2", "-subj",
-                   "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
-    ASSERT_TRUE(openssl.waitForFinished(30000));
-    const QString certificate = folder.filePath(QStringLiteral("cert.pem"));
-    RangeTestServer tls(certificate.toStdString(),
-                        folder.filePath(QStringLiteral("key.pem")).toStdString());
-    const QSslConfiguration original = QSslConfiguration::defaultConfiguration();
-    QSslConfiguration trusting = original;
-    ASSERT_TRUE(trusting.addCaCertificates(certificate));
-    QSslConfiguration::setDefaultConfiguration(trusting);
-
-    const QByteArray file = randomBytes(3 * C + 7, 15);
-    tls.setFiles({file});
-    const Outcome outcome = fetch(tls.url());
-    QSslConfiguration::setDefaultConfiguration(original);
-
-    ASSERT_TRUE(delivered(outcome, file));
-    EXPECT_EQ(tls.rangesRequested(), rangeHeaders(file.size()));
-    EXPECT_EQ(tls.count("GET"), 0);
 }
 
 } // namespace

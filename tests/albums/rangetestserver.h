@@ -1,9 +1,8 @@
 #pragma once
 
-// A real HTTP(S) server on loopback (cpp-httplib on its own threads) that serves one file
-// at every path but a few fixed ones, with switchable misbehaviour. Paths under "/moved" redirect
-// to the same path without that prefix. It records every other request and the most ranges it ever
-// served at once.
+// A real HTTP(S) server on loopback (cpp-httplib on its own threads) serving one file at
+// every path but a few fixed ones, misbehaving on demand. "/moved/x" redirects to "/x".
+// It records every other request and the most ranges it ever served at once.
 
 #include <atomic>
 #include <chrono>

@@ -48,72 +48,77 @@ protected:
     }
     void TearDown() override
     {
-        EXPECT_EQ(
-            QDir(QDir::tempPath()).entryList({QStringLiteral("Calmcove-*")}, QDir::AllEntries),
-            QStringList());
+        EXPECT_EQ(QDir(QDir::tempPath()).entryList({"Calmcove-*"}, QDir::AllEntries),
+                  QStringList());
     }
 
     test::RangeTestServer m_server;
     QTemporaryDir m_dir;
-    UserDefaults m_defaults{m_dir.path() + QStringLiteral("/settings.conf")};
-    AlbumStore m_store{m_defaults, m_dir.path() + QStringLiteral("/albums")};
+    UserDefaults m_defaults{m_dir.path() + "/settings.conf"};
+    AlbumStore m_store{m_defaults, m_dir.path() + "/albums"};
     test::ScriptedDialogs m_answers;
 };
 
 TEST_F(URLImportTest, RecognisesAudioByExtensionOrMediaTypeIntoURLImports)
 {
-    m_store.enqueueURLImport(QStringLiteral("   \n"));
+    m_store.enqueueURLImport("   \n");
     EXPECT_TRUE(m_store.urlImportJobs().isEmpty());
 
-    m_store.enqueueURLImport(QStringLiteral("  ") + url("/music/Rain_Song.mp3"));
+    m_store.enqueueURLImport("  " + url("/music/Rain_Song.mp3"));
     m_store.enqueueURLImport(url("/play.php"));
     waitForQueue();
-    EXPECT_EQ(messages(), QStringList({QStringLiteral("Imported Rain Song to URL Imports."),
-                                       QStringLiteral("Imported play to URL Imports.")}));
+    EXPECT_EQ(messages(),
+              QStringList({"Imported Rain Song to URL Imports.", "Imported play to URL Imports."}));
     ASSERT_EQ(m_store.importedAlbums().size(), 1);
     const CalmAlbum album = m_store.importedAlbums().first();
-    EXPECT_EQ(album.name, QStringLiteral("URL Imports"));
+    EXPECT_EQ(album.name, "URL Imports");
     EXPECT_EQ(m_store.selectedAlbumID(), album.id);
     ASSERT_EQ(album.tracks.size(), 2);
-    EXPECT_EQ(album.tracks.at(0).artist, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(album.tracks.at(0).artist, "127.0.0.1");
     EXPECT_NEAR(album.tracks.at(0).duration, 1.0, 1e-6);
     EXPECT_EQ(QDir(m_store.rootDirectory() + QLatin1Char('/') + album.id).entryList(QDir::Files),
-              QStringList({QStringLiteral("01-Rain-Song.mp3"), QStringLiteral("02-play.mp3")}));
+              QStringList({"01-Rain-Song.mp3", "02-play.mp3"}));
     for (const URLImportJob& job : m_store.urlImportJobs()) {
         EXPECT_EQ(job.state, URLImportJob::State::finished);
         EXPECT_EQ(job.progress, 1.0);
-        EXPECT_EQ(job.progressText, QStringLiteral("Done"));
+        EXPECT_EQ(job.progressText, "Done");
     }
     EXPECT_FALSE(m_store.isImportingURL());
 }
 
 TEST_F(URLImportTest, FailuresStayInTheirJobAndNeverStopTheQueue)
 {
-    m_store.enqueueURLImport(QStringLiteral("ftp://127.0.0.1/a.mp3"));
+    m_store.enqueueURLImport("ftp://127.0.0.1/a.mp3");
     m_store.enqueueURLImport(url("/page"));
     m_store.enqueueURLImport(url("/missing.mp3"));
     m_store.enqueueURLImport(url("/play.php"));
     waitForQueue();
     EXPECT_EQ(
         messages(),
-        QStringList({QStringLiteral("Enter a valid http or https URL."),
+        QStringList({"Enter a valid http or https URL.",
                      QStringLiteral("This URL did not return a supported audio file. Try MP3, "
                                     "M4A, AAC, WAV, AIFF, or FLAC."),
-                     QStringLiteral("The download finished without a usable file."),
-                     QStringLiteral("Imported play to URL Imports.")}));
+                     "The download finished without a usable file.",
+                     "Imported play to URL Imports."}));
     EXPECT_EQ(m_store.urlImportJobs().at(2).state, URLImportJob::State::failed);
     EXPECT_EQ(m_store.importedAlbums().first().tracks.size(), 1); // the 404 page is no track
     EXPECT_TRUE(m_store.errorMessage().isNull());
 }
 
-TEST_F(URLImportTest, JobsRunOneAtATimeInOrder)
+TEST_F(URLImportTest, JobsRunOneAtATimeInOrderAndShowOnlyBytesWithoutALength)
 {
-    m_server.setBehaviour({.headDelay = 300ms});
+    QStringList texts;
+    QObject::connect(&m_store, &AlbumStore::urlImportJobsChanged, [&] {
+        for (const URLImportJob& job : m_store.urlImportJobs())
+            if (job.progressText && !job.progress)
+                texts << *job.progressText;
+    });
+    m_server.setBehaviour({.sendContentLength = false, .headDelay = 300ms});
     m_store.enqueueURLImport(url("/slow.wav"));
-    m_store.enqueueURLImport(url("/play.php"));
+    m_store.enqueueURLImport(url("/stream"));
     ASSERT_EQ(m_store.urlImportJobs().size(), 2);
     EXPECT_EQ(m_store.urlImportJobs().at(0).state, URLImportJob::State::importing);
-    EXPECT_EQ(m_store.urlImportJobs().at(1).message, QStringLiteral("Queued"));
+    EXPECT_EQ(m_store.urlImportJobs().at(1).message, "Queued");
     EXPECT_TRUE(m_store.isImportingURL());
 
     // Clearing keeps the running and queued jobs.
@@ -123,58 +128,41 @@ TEST_F(URLImportTest, JobsRunOneAtATimeInOrder)
                               10000);
     EXPECT_EQ(m_store.urlImportJobs().at(0).state, URLImportJob::State::finished);
     waitForQueue();
-    EXPECT_EQ(m_store.importedAlbums().first().tracks.at(0).title, QStringLiteral("slow"));
+    EXPECT_EQ(messages(),
+              QStringList({"Imported slow to URL Imports.", "Imported stream to URL Imports."}));
+    ASSERT_FALSE(texts.isEmpty());
+    EXPECT_TRUE(texts.last().endsWith(" downloaded")) << texts.last().toStdString();
+    m_store.resetURLImportProgress(m_store.urlImportJobs().last().id);
+    EXPECT_FALSE(m_store.urlImportJobs().last().progressText);
     m_store.clearFinishedURLImportJobs();
     EXPECT_TRUE(m_store.urlImportJobs().isEmpty());
 }
 
 TEST_F(URLImportTest, DuplicatesAskAndTargetAlbumsAreUsed)
 {
-    const QString mine = m_store.createAlbum(QStringLiteral("Mine"))->id;
-    m_store.enqueueURLImport(url("/play.php"), mine);
-    waitForQueue();
-    EXPECT_EQ(m_store.urlImportJobs().last().message, QStringLiteral("Imported play to Mine."));
-
-    m_store.enqueueURLImport(url("/play.php"), mine);
-    waitForQueue();
-    EXPECT_EQ(m_store.urlImportJobs().last().message, QStringLiteral("Skipped duplicate track."));
-    EXPECT_EQ(m_answers.asked, QStringList{QStringLiteral("1|play|Mine")});
-
-    m_answers.answer = DuplicateResolution::cancel;
-    m_store.enqueueURLImport(url("/play.php"), mine);
-    waitForQueue();
-    EXPECT_EQ(m_store.urlImportJobs().last().message, QStringLiteral("Import canceled."));
-    EXPECT_EQ(m_store.urlImportJobs().last().state, URLImportJob::State::finished);
-
-    m_answers.answer = DuplicateResolution::replace;
-    const QString before = m_store.importedAlbums().first().tracks.first().id;
-    m_store.enqueueURLImport(url("/play.php"), mine);
-    waitForQueue();
-    EXPECT_EQ(m_store.urlImportJobs().last().message, QStringLiteral("Replaced play in Mine."));
-    ASSERT_EQ(m_store.importedAlbums().first().tracks.size(), 1);
-    EXPECT_NE(m_store.importedAlbums().first().tracks.first().id, before);
-    EXPECT_EQ(m_store.importedAlbums().size(), 1); // no "URL Imports" album was needed
-}
-
-TEST_F(URLImportTest, ProgressWithoutALengthShowsOnlyTheBytes)
-{
-    QStringList texts;
-    QObject::connect(&m_store, &AlbumStore::urlImportJobsChanged, [&] {
-        for (const URLImportJob& job : m_store.urlImportJobs()) {
-            if (job.progressText && !job.progress)
-                texts << *job.progressText;
-        }
-    });
-    m_server.setBehaviour({.sendContentLength = false});
-    m_store.enqueueURLImport(url("/stream"));
-    waitForQueue();
-    EXPECT_EQ(m_store.urlImportJobs().last().message,
-              QStringLiteral("Imported stream to URL Imports."));
-    ASSERT_FALSE(texts.isEmpty());
-    EXPECT_TRUE(texts.last().endsWith(QStringLiteral(" downloaded"))) << texts.last().toStdString();
-
-    m_store.resetURLImportProgress(m_store.urlImportJobs().last().id);
-    EXPECT_FALSE(m_store.urlImportJobs().last().progressText);
+    const QString mine = m_store.createAlbum("Mine")->id;
+    const struct
+    {
+        DuplicateResolution answer;
+        const char* message;
+    } steps[] = {{DuplicateResolution::skip, "Imported play to Mine."},
+                 {DuplicateResolution::skip, "Skipped duplicate track."},
+                 {DuplicateResolution::cancel, "Import canceled."},
+                 {DuplicateResolution::replace, "Replaced play in Mine."}};
+    QStringList trackIDs;
+    for (const auto& step : steps) {
+        m_answers.answer = step.answer;
+        m_store.enqueueURLImport(url("/play.php"), mine);
+        waitForQueue();
+        EXPECT_EQ(m_store.urlImportJobs().last().message, QLatin1String(step.message));
+        EXPECT_EQ(m_store.urlImportJobs().last().state, URLImportJob::State::finished);
+        ASSERT_EQ(m_store.importedAlbums().size(), 1); // no "URL Imports" album was needed
+        ASSERT_EQ(m_store.importedAlbums().first().tracks.size(), 1);
+        trackIDs << m_store.importedAlbums().first().tracks.first().id;
+    }
+    EXPECT_EQ(m_answers.asked, QStringList(3, "1|play|Mine"));
+    EXPECT_EQ(trackIDs[2], trackIDs[0]);
+    EXPECT_NE(trackIDs[3], trackIDs[0]);
 }
 
 } // namespace
