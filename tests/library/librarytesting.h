@@ -1,61 +1,117 @@
 #pragma once
 
-// The parts the library tests share: a clock that moves by hand, a network monitor the
-// test drives, packs of random track files served by a TestServer, and a harness that
+// The parts the library tests share: an HTTPS server on loopback, a clock that moves by
+// hand, a network monitor the test drives, packs of random track files, and a harness that
 // builds stores on a temporary packs folder with their own settings file.
 
-#include "librarytestsupport.h"
-#include "testserver.h"
+#include "support/qtprinters.h"
 
 #include "library/audiopackstore.h"
 #include "platform/userdefaults.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QTemporaryDir>
 
 #include <QCoro/QCoroTask>
 
+#include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <type_traits>
+
+namespace httplib {
+class SSLServer;
+}
 
 namespace calmcove::test {
 
-// Time moves only when a timer is scheduled: each scheduled delay is recorded and added
-// to now(), and the timer fires on the next turn of the event loop. Delays that `park`
-// selects wait until releaseParked() (or until their owner cancels them).
+// The test CA and the server certificate (for 127.0.0.1 and localhost), in a temporary
+// folder that lives as long as the process.
+struct TestCertificates
+{
+    QString caFile;
+    QString certificateFile;
+    QString keyFile;
+
+    static const TestCertificates& shared();
+};
+
+// A real HTTPS server on loopback (cpp-httplib) with a certificate of the test CA. Each
+// path answers from a script: a list of responses used in turn, the last one repeating.
+// Every request is recorded.
+class TestServer
+{
+public:
+    using Headers = std::vector<std::pair<std::string, std::string>>;
+    struct Response
+    {
+        std::string body;
+        std::string contentType = "application/octet-stream";
+        int status = 200;
+        Headers headers = {};
+        std::chrono::milliseconds delay{0}; // before answering
+        // Announces the whole body, sends only this many bytes, then drops the connection.
+        std::optional<size_t> cutAfter = std::nullopt;
+    };
+    struct Request
+    {
+        std::string path, userAgent, accept;
+    };
+
+    static Response json(std::string body) { return {std::move(body), "application/json"}; }
+    static Response status(int code, Headers headers = {})
+    {
+        return {"status " + std::to_string(code), "text/plain", code, std::move(headers)};
+    }
+
+    TestServer();
+    ~TestServer();
+
+    QUrl url(const QString& path) const;
+    // Answers `path` with `responses` in turn; the last one repeats.
+    void script(const std::string& path, std::vector<Response> responses);
+    void serve(const std::string& path, Response response) { script(path, {std::move(response)}); }
+
+    int requestCount(const std::string& path) const;
+    std::vector<Request> requests() const;
+    void clearRequests();
+
+private:
+    std::unique_ptr<httplib::SSLServer> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+    std::atomic<bool> m_stopping = false;
+    mutable std::mutex m_mutex;
+    std::map<std::string, std::pair<std::vector<Response>, size_t>> m_routes; // and next
+    std::vector<Request> m_requests;
+};
+
+// Each scheduled delay is recorded and added to now(); the timer fires on the next turn of
+// the event loop. Delays that `park` selects wait until releaseParked().
 class ManualClock : public LibraryClock
 {
 public:
     QDateTime now() const override { return m_now; }
     void schedule(std::chrono::nanoseconds delay, QObject* context,
                   std::function<void()> callback) override;
-
-    void setNow(const QDateTime& now) { m_now = now; }
-    void advance(std::chrono::seconds by) { m_now = m_now.addSecs(by.count()); }
-    // The delays asked for so far, in seconds.
-    const QList<double>& delays() const { return m_delays; }
+    const QList<double>& delays() const { return m_delays; } // in seconds
     void clearDelays() { m_delays.clear(); }
-
-    std::function<bool(std::chrono::nanoseconds)> park;
-    // Runs when a delay is scheduled, before it is recorded (tests change the world here).
-    std::function<void(std::chrono::nanoseconds)> onSchedule;
     void releaseParked();
 
+    std::function<bool(std::chrono::nanoseconds)> park;
+    // Runs before a delay is recorded (tests change the world here).
+    std::function<void(std::chrono::nanoseconds)> onSchedule;
+
 private:
-    struct Parked
-    {
-        QPointer<QObject> context;
-        std::function<void()> callback;
-    };
     QDateTime m_now = QDateTime::currentDateTimeUtc();
     QList<double> m_delays;
-    QList<Parked> m_parked;
+    QList<std::pair<QPointer<QObject>, std::function<void()>>> m_parked;
 };
 
-// Reports whatever path the test sets; synchronously, like a monitor whose updates were
-// already handed to the main thread.
+// Reports synchronously whatever path the test sets.
 class TestNetworkMonitor : public NetworkPathMonitor
 {
 public:
@@ -78,19 +134,23 @@ struct TestPack
     QString version;
     AudioPackManifest manifest;
     QMap<QString, QByteArray> contents; // by file name
+    QString publishedAt;                // for indexJSON, left out when empty
 
-    // `ids` become tracks of `size` bytes; `seed` makes the content (the same id with the
-    // same seed gives the same bytes).
+    // `ids` become tracks of `size` bytes; the same id and `seed` give the same bytes.
     static TestPack make(TestServer& server, const QString& version, const QStringList& ids,
                          int size = 3000, int seed = 1, const QString& minimumAppVersion = "1.0");
-    // Serves the manifest at /packs/<version>/manifest.json and every track file.
     void publish(TestServer& server) const;
-    std::string manifestPath() const;
-    std::string trackPath(const QString& fileName) const;
+    std::string manifestPath() const
+    {
+        return "/packs/" + version.toStdString() + "/manifest.json";
+    }
+    std::string trackPath(const QString& name) const
+    {
+        return "/packs/" + version.toStdString() + "/" + name.toStdString();
+    }
     QByteArray manifestJSON() const { return encodeAudioPackManifest(manifest); }
 };
 
-// An index listing `packs` (version, minimum app version, published at).
 std::string indexJSON(TestServer& server, const QList<TestPack>& packs);
 
 class LibraryHarness
@@ -111,8 +171,6 @@ public:
     QString starterDirectory() const { return folder.path() + QStringLiteral("/StarterAudio"); }
     // Points the manifest URL setting at a pack (and clears the index URL).
     void useManifest(const TestPack& pack);
-    void setSetting(const QString& key, const QString& value) { defaults->setValue(key, value); }
-
     std::unique_ptr<AudioPackStore> makeStore();
     // The .download files left in the temporary directory.
     QStringList leftoverDownloads() const;
@@ -120,30 +178,26 @@ public:
 
 // Runs the event loop until `done` holds or `timeoutMs` passes; returns whether it held.
 bool runUntil(const std::function<bool()>& done, int timeoutMs = 10000);
-[[noreturn]] void failStuckTask();
+// The same for a minute, then ends the test process: nothing could be trusted after a
+// stuck task.
+void runUntilOrAbort(const std::function<bool()>& done);
 
-// Runs the event loop until `task` finishes and returns its value. A task that does not
-// finish within a minute ends the test process: nothing else could be trusted after it.
+// Runs the event loop until `task` finishes and returns its value.
 template <typename T> T await(QCoro::Task<T>&& task)
 {
-    std::optional<T> result;
-    [](QCoro::Task<T> running, std::optional<T>& out) -> QCoro::Task<> {
-        out.emplace(co_await std::move(running));
+    using Slot = std::conditional_t<std::is_void_v<T>, bool, T>;
+    std::optional<Slot> result;
+    [](QCoro::Task<T> running, std::optional<Slot>& out) -> QCoro::Task<> {
+        if constexpr (std::is_void_v<T>) {
+            co_await std::move(running);
+            out.emplace(true);
+        } else {
+            out.emplace(co_await std::move(running));
+        }
     }(std::move(task), result);
-    if (!runUntil([&] { return result.has_value(); }, 60000))
-        failStuckTask();
-    return std::move(*result);
-}
-
-inline void await(QCoro::Task<>&& task)
-{
-    bool done = false;
-    [](QCoro::Task<> running, bool& finished) -> QCoro::Task<> {
-        co_await std::move(running);
-        finished = true;
-    }(std::move(task), done);
-    if (!runUntil([&] { return done; }, 60000))
-        failStuckTask();
+    runUntilOrAbort([&] { return result.has_value(); });
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*result);
 }
 
 QString sha256Hex(const QByteArray& data);

@@ -1,7 +1,7 @@
 // The panel's status texts for every status and update state, and the streamed digests
 // with their per-launch memory.
 
-#include "librarytestsupport.h"
+#include "support/qtprinters.h"
 
 #include "library/audiopackstatus.h"
 #include "library/filedigest.h"
@@ -19,45 +19,50 @@
 namespace calmcove {
 namespace {
 
-TEST(AudioPackStatusTest, TitlesAndDetailsFollowStatusAndLibraryState)
+TEST(AudioPackStatusTest, TitlesDetailsAndBusyFollowStatusAndLibraryState)
 {
-    const QString bytes12 = QLocale().formattedDataSize(1200000, 1, QLocale::DataSizeSIFormat);
-    const QString bytes48 = QLocale().formattedDataSize(4800000, 1, QLocale::DataSizeSIFormat);
+    const auto size = [](qint64 bytes) {
+        return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+    };
+    const QString progress = "a.m4a  |  " + size(1200000) + " of " + size(4800000);
+    const auto downloading = AudioPackStatus::downloading("a.m4a", 1200000, 4800000);
     struct Case
     {
         AudioPackStatus status;
         bool full;
         const char* title;
         QString detail;
+        bool busy;
     };
-    const auto S = [](const char* text) { return QString::fromUtf8(text); };
     const Case cases[] = {
-        {AudioPackStatus::downloading("a.m4a", 1200000, 4800000), false, "Downloading full library",
-         S("Full library: a.m4a  |  ") + bytes12 + " of " + bytes48},
-        {AudioPackStatus::downloading("a.m4a", 1200000, 4800000), true, "Downloading new tracks",
-         S("Track update: a.m4a  |  ") + bytes12 + " of " + bytes48},
-        {AudioPackStatus::verifying("b.m4a"), false, "Verifying track", "Full library: b.m4a"},
-        {AudioPackStatus::verifying("b.m4a"), true, "Verifying new tracks", "Track update: b.m4a"},
-        {AudioPackStatus::waitingForNetwork("Later."), false, "Waiting for network", "Later."},
-        {AudioPackStatus::waitingForNetwork("Later."), true, "Track update paused", "Later."},
-        {AudioPackStatus::ready("3"), true, "Full library ready", "51 tracks installed."},
-        {AudioPackStatus::failed("Broken."), false, "Library setup failed", "Broken."},
-        {AudioPackStatus::failed("Broken."), true, "Track update failed", "Broken."},
+        {downloading, false, "Downloading full library", "Full library: " + progress, true},
+        {downloading, true, "Downloading new tracks", "Track update: " + progress, true},
+        {AudioPackStatus::verifying("b.m4a"), false, "Verifying track", "Full library: b.m4a",
+         true},
+        {AudioPackStatus::verifying("b.m4a"), true, "Verifying new tracks", "Track update: b.m4a",
+         true},
+        {AudioPackStatus::waitingForNetwork("Later."), false, "Waiting for network", "Later.",
+         false},
+        {AudioPackStatus::waitingForNetwork("Later."), true, "Track update paused", "Later.",
+         false},
+        {AudioPackStatus::ready("3"), true, "Full library ready", "51 tracks installed.", false},
+        {AudioPackStatus::failed("Broken."), false, "Library setup failed", "Broken.", false},
+        {AudioPackStatus::failed("Broken."), true, "Track update failed", "Broken.", false},
         {AudioPackStatus::notInstalled(), false, "Starter tracks ready",
-         "Calmcove will download the full library while starter tracks play."},
+         "Calmcove will download the full library while starter tracks play.", false},
         {AudioPackStatus::checking(), false, "Preparing full library",
-         "Looking for the audio pack."},
-        {AudioPackStatus::checking(), true, "Checking tracks", "Looking for new tracks."},
-        {AudioPackStatus::installing(), false, "Saving tracks", "Saving verified tracks locally."},
-        {AudioPackStatus::installing(), true, "Installing new tracks",
-         "Saving new tracks locally."},
+         "Looking for the audio pack.", true},
+        {AudioPackStatus::checking(), true, "Checking tracks", "Looking for new tracks.", true},
+        {AudioPackStatus::installing(), false, "Saving tracks", "Saving verified tracks locally.",
+         true},
+        {AudioPackStatus::installing(), true, "Installing new tracks", "Saving new tracks locally.",
+         true},
     };
+    const auto current = AudioPackUpdateState::current();
     for (const Case& c : cases) {
-        EXPECT_EQ(audioPackStatusTitle(c.status, AudioPackUpdateState::current(), c.full), c.title)
-            << c.title;
-        EXPECT_EQ(audioPackStatusDetail(c.status, AudioPackUpdateState::current(), c.full, 51),
-                  c.detail)
-            << c.title;
+        EXPECT_EQ(audioPackStatusTitle(c.status, current, c.full), c.title) << c.title;
+        EXPECT_EQ(audioPackStatusDetail(c.status, current, c.full, 51), c.detail) << c.title;
+        EXPECT_EQ(c.status.isBusy(), c.busy) << c.title;
     }
     EXPECT_EQ(audioPackStatusDetail(AudioPackStatus::ready("3"), {}, true, std::nullopt),
               "Installed.");
@@ -75,19 +80,7 @@ TEST(AudioPackStatusTest, AFailedCheckSpeaksForAReadyLibraryOnly)
               "Track update failed");
 }
 
-TEST(AudioPackStatusTest, BusyStatuses)
-{
-    EXPECT_TRUE(AudioPackStatus::downloading("a", 0, 1).isBusy());
-    EXPECT_TRUE(AudioPackStatus::verifying("a").isBusy());
-    EXPECT_TRUE(AudioPackStatus::checking().isBusy());
-    EXPECT_TRUE(AudioPackStatus::installing().isBusy());
-    EXPECT_FALSE(AudioPackStatus::ready("1").isBusy());
-    EXPECT_FALSE(AudioPackStatus::failed("x").isBusy());
-    EXPECT_FALSE(AudioPackStatus::waitingForNetwork("x").isBusy());
-    EXPECT_FALSE(AudioPackStatus::notInstalled().isBusy());
-}
-
-TEST(FileDigestTest, StreamsKnownDigests)
+TEST(FileDigestTest, DigestsStreamAndTheCacheNoticesEveryChange)
 {
     Sha256 abc;
     abc.update("a", 1);
@@ -95,43 +88,30 @@ TEST(FileDigestTest, StreamsKnownDigests)
     EXPECT_EQ(abc.hexDigest(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 
     QTemporaryDir folder;
-    const QString empty = folder.filePath("empty");
-    QFile(empty).open(QIODevice::WriteOnly);
-    EXPECT_EQ(sha256OfFile(empty),
+    const auto write = [&](const QString& name, const QByteArray& content) {
+        QFile file(folder.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+        return file.fileName();
+    };
+    EXPECT_EQ(sha256OfFile(write("empty", {})),
               "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_FALSE(sha256OfFile(folder.filePath("missing")));
-
     // Larger than one read block, so the blocks must chain.
-    const QString big = folder.filePath("big");
-    QFile file(big);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     const QByteArray block(3 * 1024 * 1024 + 17, 'z');
-    file.write(block);
-    file.close();
     Sha256 expected;
     expected.update(block.constData(), block.size());
-    EXPECT_EQ(sha256OfFile(big), expected.hexDigest());
-}
+    EXPECT_EQ(sha256OfFile(write("big", block)), expected.hexDigest());
 
-TEST(FileDigestTest, CacheNoticesEveryChangeOfAFile)
-{
-    QTemporaryDir folder;
-    const QString path = folder.filePath("track.m4a");
-    const auto write = [&](const QByteArray& content) {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
-    };
-    write("first");
+    const QString path = write("track.m4a", "first");
     FileDigestCache cache;
     const auto first = cache.digest(path);
     ASSERT_TRUE(first);
     EXPECT_EQ(cache.digest(path), first);
-
     // Same size, modification time put back: the change time still tells.
     struct stat before;
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &before), 0);
-    write("other");
+    write("track.m4a", "other");
     const utimbuf times{before.st_atime, before.st_mtime};
     ::utime(QFile::encodeName(path).constData(), &times);
     EXPECT_NE(cache.digest(path), first);
