@@ -335,7 +335,8 @@ DownloadEngine::download(QUrl url, Progress progress)
     const DownloadResult<DownloadProbe> probed = co_await std::move(probing);
     if (probed && probed->supportsByteRanges &&
         probed->expectedContentLength > FastURLDownloader::chunkSize) {
-        auto parallel = downloadInParallel(url, *probed, progress);
+        // Ranges go where the probe was redirected to, not through every hop again.
+        auto parallel = downloadInParallel(probed->response.url, *probed, progress);
         DownloadResult<DownloadedFile> result = co_await std::move(parallel);
         if (result)
             co_return result;

@@ -244,6 +244,7 @@ TEST_F(DownloaderTest, RedirectsAreFollowedOnEveryPath)
     Outcome outcome = fetch(moved);
     ASSERT_TRUE(delivered(outcome, file));
     EXPECT_EQ(server.rangesRequested(), rangeHeaders(file.size()));
+    EXPECT_EQ(server.redirectsAnswered(), 1);              // the ranges go straight to the file
     EXPECT_EQ(outcome.result->response.url, server.url()); // where the file really is
 
     server.clearRecords();

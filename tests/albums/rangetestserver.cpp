@@ -105,8 +105,10 @@ void RangeTestServer::serve(const std::string& path, int status, const QByteArra
 
 void RangeTestServer::answer(const Request& request, httplib::Response& reply)
 {
-    if (request.path.rfind("/moved/", 0) == 0)
+    if (request.path.rfind("/moved/", 0) == 0) {
+        ++m_redirectsAnswered;
         return reply.set_redirect(request.path.substr(6), 302);
+    }
     if (std::lock_guard lock(m_mutex); m_fixedAnswers.count(request.path)) {
         const auto& [status, body, type] = m_fixedAnswers.at(request.path);
         reply.status = status;
@@ -251,6 +253,7 @@ void RangeTestServer::clearRecords()
 {
     std::lock_guard lock(m_mutex);
     m_requests.clear();
+    m_redirectsAnswered = 0;
     m_maxConcurrentRanges = 0;
     m_rangesCutOff = 0;
 }

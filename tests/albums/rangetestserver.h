@@ -69,6 +69,7 @@ public:
     std::vector<std::string> rangesRequested() const; // sorted
     int count(const std::string& method, bool withRange = false) const;
     int maxConcurrentRanges() const { return m_maxConcurrentRanges; }
+    int redirectsAnswered() const { return m_redirectsAnswered; }
     // Range answers whose body could not be sent whole because the client hung up.
     int rangesCutOff() const { return m_rangesCutOff; }
     void clearRecords();
@@ -87,6 +88,7 @@ private:
     std::vector<std::shared_ptr<const QByteArray>> m_versions;
     size_t m_version = 0;
     int m_rangesAnswered = 0;
+    std::atomic<int> m_redirectsAnswered = 0;
     int m_concurrentRanges = 0;
     std::atomic<int> m_maxConcurrentRanges = 0; // both written under the mutex
     std::atomic<int> m_rangesCutOff = 0;
