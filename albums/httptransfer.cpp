@@ -84,6 +84,16 @@ DownloadResponse responseOf(const QNetworkReply& reply)
     return response;
 }
 
+void abortEach(const std::set<QNetworkReply*>& replies)
+{
+    // Aborting resumes the waiting coroutines at once, and they change the set.
+    std::vector<QPointer<QNetworkReply>> inFlight(replies.begin(), replies.end());
+    for (const QPointer<QNetworkReply>& reply : inFlight) {
+        if (reply)
+            reply->abort();
+    }
+}
+
 } // namespace
 
 TransferError cancelledTransfer()
@@ -94,12 +104,7 @@ TransferError cancelledTransfer()
 void TransferGroup::abort()
 {
     m_aborted = true;
-    // Aborting resumes the waiting coroutines at once, and they change the set.
-    std::vector<QPointer<QNetworkReply>> inFlight(m_inFlight.begin(), m_inFlight.end());
-    for (const QPointer<QNetworkReply>& reply : inFlight) {
-        if (reply)
-            reply->abort();
-    }
+    abortEach(m_inFlight);
 }
 
 HttpTransfers::HttpTransfers(std::chrono::milliseconds resourceTimeout,
@@ -122,12 +127,7 @@ QNetworkAccessManager& HttpTransfers::network()
 void HttpTransfers::shutDown()
 {
     m_shutDown = true;
-    // Aborting resumes the waiting coroutines at once, and they change the set.
-    std::vector<QPointer<QNetworkReply>> inFlight(m_inFlight.begin(), m_inFlight.end());
-    for (const QPointer<QNetworkReply>& reply : inFlight) {
-        if (reply)
-            reply->abort();
-    }
+    abortEach(m_inFlight);
 }
 
 QCoro::Task<TransferOutcome> HttpTransfers::send(QNetworkRequest request, QByteArray method,
