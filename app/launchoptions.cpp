@@ -8,6 +8,14 @@
 
 namespace calmcove {
 
+QStringList handOverArguments(const LaunchOptions& options)
+{
+    QStringList arguments = options.openArguments;
+    if (options.showPanel)
+        arguments.prepend(QStringLiteral("--panel"));
+    return arguments;
+}
+
 std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& arguments)
 {
     QCommandLineParser parser;
@@ -28,7 +36,10 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
         QStringLiteral("Override a settings key for this run only (repeatable); "
                        "nothing is written to disk."),
         QStringLiteral("KEY=VALUE"));
-    parser.addOptions({help, version, headless, audioOutput, setting});
+    const QCommandLineOption panel(QStringLiteral("panel"),
+                                   QStringLiteral("Open the player panel, also in a Calmcove "
+                                                  "that already runs."));
+    parser.addOptions({help, version, headless, audioOutput, setting, panel});
     parser.addPositionalArgument(
         QStringLiteral("files"),
         QStringLiteral("Audio files and folders to import, and http(s) links to audio files. "
@@ -45,6 +56,7 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
 
     LaunchOptions options;
     options.headless = parser.isSet(headless);
+    options.showPanel = parser.isSet(panel);
     options.audioOutput = parser.value(audioOutput);
     if (options.audioOutput != QLatin1String("pulse") &&
         options.audioOutput != QLatin1String("null"))

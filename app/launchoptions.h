@@ -18,6 +18,8 @@ struct LaunchOptions
     QStringList settingOverrides;
     // Files, folders (absolute paths) and http(s) links to import.
     QStringList openArguments;
+    // Open the player panel (also in a Calmcove that already runs).
+    bool showPanel = false;
 
     bool operator==(const LaunchOptions&) const = default;
 };
@@ -29,6 +31,10 @@ struct LaunchExit
     QString text;
     bool toStandardError = false;
 };
+
+// What a second launch hands to the running Calmcove: the things to import, led by
+// "--panel" when the panel is to open (no path or link starts like that).
+QStringList handOverArguments(const LaunchOptions& options);
 
 // `arguments` includes the program name first. Relative paths are made absolute against
 // the current directory, and file: URLs become paths.

@@ -4,10 +4,12 @@
 #include "albums/albumstore.h"
 #include "app/appversion.h"
 #include "app/calmcoveruntime.h"
+#include "library/audiopackstore.h"
 #include "platform/singleinstance.h"
 #include "platform/unixsignalwatcher.h"
 #include "platform/userdefaults.h"
 #include "ui/qtimportdialogs.h"
+#include "ui/statusbarcontroller.h"
 
 #include <cstdio>
 #include <memory>
@@ -52,7 +54,7 @@ int main(int argc, char** argv)
 
     // A second launch hands its files to the running Calmcove and ends.
     calmcove::SingleInstance instance;
-    if (instance.handOver(options.openArguments))
+    if (instance.handOver(calmcove::handOverArguments(options)))
         return 0;
     instance.listen();
 
@@ -68,8 +70,30 @@ int main(int argc, char** argv)
     calmcove::QtImportDialogs dialogs;
     if (!options.headless)
         runtime.albumStore().setDialogs(&dialogs);
+
+    // The desktop side: the tray icon (with its panel) comes last, before the deferred
+    // play() that the runtime has posted. Headless runs have neither.
+    std::unique_ptr<calmcove::StatusBarController> statusBar;
+    if (!options.headless) {
+        qApp->setQuitOnLastWindowClosed(false);
+        calmcove::PlayerPanelInputs inputs;
+        inputs.controller = &runtime.controller();
+        inputs.albumStore = &runtime.albumStore();
+        inputs.audioPackStore = &runtime.audioPackStore();
+        inputs.appVersion = calmcove::appVersion();
+        inputs.websiteURL = QStringLiteral(CALMCOVE_WEBSITE_URL_STRING);
+        statusBar = std::make_unique<calmcove::StatusBarController>(inputs);
+        if (options.showPanel)
+            QTimer::singleShot(0, statusBar.get(), &calmcove::StatusBarController::showPanel);
+    }
+    // A later launch: with nothing to import, or with --panel, it brings up the panel.
     QObject::connect(&instance, &calmcove::SingleInstance::argumentsReceived, &runtime,
-                     &calmcove::CalmcoveRuntime::open);
+                     [&runtime, &statusBar](QStringList arguments) {
+                         const bool panel = arguments.removeAll(QStringLiteral("--panel")) > 0;
+                         if (statusBar && (panel || arguments.isEmpty()))
+                             statusBar->showPanel();
+                         runtime.open(arguments);
+                     });
     QTimer::singleShot(0, &runtime, [&runtime, &options] { runtime.open(options.openArguments); });
     const int status = app->exec();
     defaults.sync();

@@ -1,0 +1,221 @@
+// The panel's texts, states and rules read from its presenters, without any widget.
+
+#include "uitestsupport.h"
+
+#include "model/tracklibrary.h"
+#include "ui/advancedpresenter.h"
+#include "ui/librarystatuspresenter.h"
+#include "ui/nowplayingpresenter.h"
+#include "ui/panelmenupresenter.h"
+#include "ui/panelplacement.h"
+#include "ui/shortcutspresenter.h"
+#include "ui/symbols.h"
+
+#include <gtest/gtest.h>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+
+namespace calmcove {
+namespace {
+
+using test::PanelHarness;
+
+PanelMenuPresenter menusOf(PanelHarness& h)
+{
+    return PanelMenuPresenter(h.controller(), h.albums(), h.library(),
+                              QStringLiteral("https://example.org/"), QStringLiteral("2.3"));
+}
+
+TEST(PresenterTest, OneFilteredTrackReadsOneSongs)
+{
+    PanelHarness h;
+    h.selectImportedAlbum(1);
+    PanelMenuPresenter menus(h.controller(), h.albums(), h.library(), {}, {});
+    EXPECT_EQ(menus.songsValue(), QStringLiteral("1 songs"));
+    EXPECT_EQ(menus.albumValue(), h.albums().importedAlbums().last().name);
+}
+
+TEST(PresenterTest, BannerOnlyForTheDefaultAlbumWithItsNoticeAndRetry)
+{
+    PanelHarness h;
+    LibraryStatusPresenter banner(h.library(), h.albums());
+    h.waitForNetwork();
+    ASSERT_EQ(h.library().status().kind, AudioPackStatus::Kind::waitingForNetwork);
+    EXPECT_TRUE(banner.isVisible());
+    EXPECT_EQ(banner.tone(), BannerTone::orange);
+    EXPECT_EQ(banner.symbol(), QStringLiteral("wifi.exclamationmark"));
+    EXPECT_EQ(banner.notice(), QStringLiteral("Starter tracks play now. Calmcove will continue "
+                                              "the full library when the network returns."));
+    EXPECT_TRUE(banner.showsRetry());
+    EXPECT_FALSE(banner.title().isEmpty());
+
+    h.selectImportedAlbum(1);
+    EXPECT_FALSE(banner.isVisible());
+}
+
+TEST(PresenterTest, SongNotYetDownloadedStartsTheInstallWhenIdleAndIsDisabledWhenBusy)
+{
+    PanelHarness h;
+    PanelMenuPresenter menus = menusOf(h);
+    h.controller().selectKind(CalmKind::all);
+    const QList<CalmTrack> tracks = h.controller().filteredTracks();
+    const QList<PanelEntry> entries = menus.songEntries();
+    ASSERT_EQ(entries.size(), tracks.size());
+    int cloud = -1;
+    for (int i = 0; i < entries.size(); ++i) {
+        if (entries[i].symbol == QLatin1String("icloud.and.arrow.down"))
+            cloud = i;
+    }
+    ASSERT_GE(cloud, 0) << "the catalogue has tracks that are not downloaded";
+    EXPECT_TRUE(entries[cloud].isEnabled);
+    const CalmTrack current = h.controller().currentTrack();
+    EXPECT_EQ(entries[tracks.indexOf(current)].symbol, QStringLiteral("checkmark.circle.fill"));
+
+    menus.chooseSong(cloud);
+    EXPECT_NE(h.library().status().kind, AudioPackStatus::Kind::notInstalled);
+    EXPECT_EQ(h.controller().currentTrack(), current);
+
+    PanelHarness busy;
+    busy.waitForNetwork();
+    PanelMenuPresenter busyMenus = menusOf(busy);
+    EXPECT_FALSE(busyMenus.songEntries()[cloud].isEnabled);
+    EXPECT_TRUE(busyMenus.repairEnabled()) << "waiting for the network is not busy for repair";
+}
+
+TEST(PresenterTest, NoSongsShowsTheCloudNoticeOnlyWhileBusy)
+{
+    PanelHarness h;
+    PanelMenuPresenter menus = menusOf(h);
+    h.selectImportedAlbum(0);
+    EXPECT_EQ(menus.songsValue(), QStringLiteral("0 songs"));
+    EXPECT_FALSE(menus.cloudTracksEntry());
+    h.waitForNetwork();
+    ASSERT_TRUE(menus.cloudTracksEntry());
+    EXPECT_EQ(menus.cloudTracksEntry()->title,
+              QStringLiteral("Cloud tracks unlock after download"));
+}
+
+TEST(PresenterTest, AdvancedSummaryJoinsItsParts)
+{
+    test::ScriptedSettings settings;
+    AdvancedPresenter advanced(&settings);
+    EXPECT_EQ(advanced.summary(), QStringLiteral("Off"));
+    settings.login = true;
+    EXPECT_EQ(advanced.summary(), QStringLiteral("Login"));
+    settings.updates = true;
+    EXPECT_EQ(advanced.summary(), QStringLiteral("Login - App updates"));
+    settings.login = false;
+    EXPECT_EQ(advanced.summary(), QStringLiteral("App updates"));
+    settings.updateError = QStringLiteral("busy");
+    settings.loginError = QStringLiteral("refused");
+    EXPECT_EQ(advanced.messages(),
+              (QStringList{QStringLiteral("refused"), QStringLiteral("busy")}));
+    EXPECT_EQ(AdvancedPresenter(nullptr).summary(), QStringLiteral("Off"));
+}
+
+TEST(PresenterTest, ShortcutRowsRecordingAndClearAll)
+{
+    test::ScriptedShortcuts table;
+    ShortcutsPresenter shortcuts(&table);
+    EXPECT_EQ(shortcuts.summary(), QStringLiteral("Not set"));
+    EXPECT_FALSE(shortcuts.showsClearAll());
+    EXPECT_EQ(shortcuts.rows()[2].title, QStringLiteral("Back"));
+    EXPECT_EQ(shortcuts.rows()[0].buttonText, QStringLiteral("Set"));
+
+    shortcuts.startRecording(1);
+    EXPECT_EQ(shortcuts.rows()[1].buttonText, QStringLiteral("Listening"));
+    EXPECT_FALSE(shortcuts.rows()[1].buttonEnabled);
+    EXPECT_EQ(shortcuts.rows()[1].detail, QStringLiteral("Press shortcut"));
+    QKeyEvent shiftA(QEvent::KeyPress, Qt::Key_A, Qt::ShiftModifier);
+    EXPECT_TRUE(shortcuts.handleKeyPress(shiftA));
+    EXPECT_TRUE(shortcuts.isRecording()) << "Shift alone makes no shortcut";
+    QKeyEvent ctrlK(QEvent::KeyPress, Qt::Key_K, Qt::ControlModifier);
+    EXPECT_TRUE(shortcuts.handleKeyPress(ctrlK));
+    EXPECT_FALSE(shortcuts.isRecording());
+    EXPECT_EQ(shortcuts.summary(), QStringLiteral("1 set"));
+    EXPECT_EQ(shortcuts.rows()[1].buttonText, QStringLiteral("Change"));
+    EXPECT_TRUE(shortcuts.rows()[1].showsClear);
+    EXPECT_EQ(shortcuts.rows()[1].clearHelp, QStringLiteral("Clear Next"));
+    EXPECT_TRUE(shortcuts.showsClearAll());
+
+    shortcuts.startRecording(0);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    shortcuts.handleKeyPress(escape);
+    EXPECT_FALSE(shortcuts.isRecording());
+    table.bound[2] = QStringLiteral("Ctrl+B");
+    EXPECT_EQ(shortcuts.summary(), QStringLiteral("2 set"));
+    shortcuts.clearAll();
+    EXPECT_EQ(shortcuts.summary(), QStringLiteral("Not set"));
+}
+
+TEST(PresenterTest, HeaderTransportVolumeAndTimerTexts)
+{
+    PanelHarness h;
+    NowPlayingPresenter now(h.controller(), h.albums());
+    PanelMenuPresenter menus = menusOf(h);
+    EXPECT_EQ(now.badgeText(), QStringLiteral("Paused"));
+    EXPECT_EQ(now.playPauseSymbol(), QStringLiteral("play.fill"));
+    EXPECT_TRUE(now.showsFilterButtons());
+    EXPECT_EQ(now.moodOptions().size(), 6);
+    now.chooseKind(2);
+    EXPECT_EQ(h.controller().selectedKind(), CalmKind::vaporwave);
+    EXPECT_TRUE(now.kindOptions()[2].isSelected);
+    h.controller().setShuffleEnabled(false);
+    EXPECT_EQ(now.shuffleCaption(), QStringLiteral("Off"));
+    EXPECT_EQ(now.shuffleHelp(), QStringLiteral("Enable shuffle"));
+    now.toggleShuffle();
+    EXPECT_EQ(now.shuffleHelp(), QStringLiteral("Disable shuffle"));
+    h.controller().setVolume(0.756);
+    EXPECT_EQ(now.volumeText(), QStringLiteral("75%"));
+    EXPECT_EQ(menus.timerValue(), QStringLiteral("Off"));
+    EXPECT_FALSE(now.showsSleepRemaining());
+    menus.chooseTimer(1);
+    EXPECT_EQ(menus.timerValue(), QStringLiteral("25:00"));
+    EXPECT_EQ(now.sleepRemainingText(), QStringLiteral("25:00"));
+    menus.cancelTimer();
+    EXPECT_EQ(menus.timerValue(), QStringLiteral("Off"));
+    EXPECT_EQ(menus.versionText(), QStringLiteral("Direct version 2.3"));
+    ASSERT_EQ(menus.helpLinks().size(), 3);
+    EXPECT_EQ(menus.helpLinks()[1].url, QUrl(QStringLiteral("https://example.org/terms")));
+}
+
+TEST(PresenterTest, PanelPlacementStaysInsideTheAvailableArea)
+{
+    const QRect screen(0, 0, 1920, 1080);
+    const QSize panel(330, 600);
+    struct Case
+    {
+        QRect anchor;
+        QPoint expected;
+    } cases[] = {
+        {QRect(1800, 0, 24, 24), QPoint(1590, 28)},   // top bar, right: under, pulled in
+        {QRect(900, 1056, 24, 24), QPoint(746, 452)}, // bottom bar: above
+        {QRect(0, 0, 1, 1), QPoint(0, 5)},            // cursor in the corner
+        {QRect(1900, 1070, 1, 1), QPoint(1590, 466)}, // cursor bottom right
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(panelPlacement(panel, c.anchor, screen).topLeft(), c.expected) << c.anchor.x();
+}
+
+TEST(PresenterTest, EverySymbolHasItsOwnCrispSvg)
+{
+    for (const QString& symbol : symbolNames()) {
+        ASSERT_TRUE(QFile::exists(symbolResourcePath(symbol))) << symbol.toStdString();
+        const QPixmap pixmap = ownSymbolIcon(symbol).pixmap(QSize(16, 16), 2.0);
+        EXPECT_EQ(pixmap.size(), QSize(32, 32)) << symbol.toStdString();
+        const QImage image = pixmap.toImage();
+        int opaque = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                opaque += qAlpha(image.pixel(x, y)) > 200 ? 1 : 0;
+        EXPECT_GT(opaque, 20) << symbol.toStdString() << " draws nothing at 2x";
+    }
+    for (Mood mood : allMoods)
+        EXPECT_TRUE(symbolNames().contains(symbolName(mood)));
+    for (CalmKind kind : allKinds)
+        EXPECT_TRUE(symbolNames().contains(symbolName(kind)));
+}
+
+} // namespace
+} // namespace calmcove

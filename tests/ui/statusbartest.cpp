@@ -1,0 +1,116 @@
+// The tray controller: clicks, the fresh panel each time, tear-downs and the icon.
+
+#include "uitestsupport.h"
+
+#include "ui/statusbarcontroller.h"
+
+#include <gtest/gtest.h>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace calmcove {
+namespace {
+
+using test::PanelHarness;
+
+void turnEventLoop()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST(StatusBarTest, PausedIconBeforeTheDeferredPlayThenTheWaveform)
+{
+    PanelHarness h;
+    StatusBarController tray(h.inputs(), StatusBarController::TrayMode::tray);
+    EXPECT_EQ(tray.iconSymbol(), QStringLiteral("play.fill"));
+    EXPECT_EQ(tray.statusItem()->toolTip(), QStringLiteral("Calmcove"));
+    EXPECT_FALSE(tray.statusItem()->contextMenu());
+    QSignalSpy started(&h.controller(), &AudioController::playbackStateDidChange);
+    ASSERT_TRUE(started.wait(2000)); // the runtime's deferred play()
+    EXPECT_EQ(tray.iconSymbol(), QStringLiteral("play.fill")) << "updated on the next turn";
+    turnEventLoop();
+    EXPECT_EQ(tray.iconSymbol(), QStringLiteral("waveform"));
+}
+
+TEST(StatusBarTest, IconFollowsPlaybackChangedElsewhere)
+{
+    PanelHarness h;
+    StatusBarController tray(h.inputs(), StatusBarController::TrayMode::tray);
+    h.controller().play(); // a hotkey or a media key
+    turnEventLoop();
+    EXPECT_EQ(tray.iconSymbol(), QStringLiteral("waveform"));
+    EXPECT_FALSE(tray.panel());
+    h.controller().pause();
+    turnEventLoop();
+    EXPECT_EQ(tray.iconSymbol(), QStringLiteral("play.fill"));
+}
+
+TEST(StatusBarTest, LeftClickWhileOpenClosesThePanelAndToggles)
+{
+    PanelHarness h;
+    StatusBarController tray(h.inputs(), StatusBarController::TrayMode::tray);
+    tray.handleStatusItemClick(Qt::RightButton);
+    ASSERT_TRUE(tray.panelIsShown());
+    const bool wasPlaying = h.controller().isPlaying();
+    tray.handleStatusItemClick(Qt::LeftButton);
+    EXPECT_FALSE(tray.panelIsShown());
+    EXPECT_NE(h.controller().isPlaying(), wasPlaying);
+    turnEventLoop();
+    EXPECT_FALSE(tray.panel()) << "released after it closed";
+}
+
+TEST(StatusBarTest, RightClickOpensClosesThenOpensANewPanel)
+{
+    PanelHarness h;
+    StatusBarController tray(h.inputs(), StatusBarController::TrayMode::tray);
+    tray.handleStatusItemClick(Qt::RightButton);
+    QPointer<PlayerPanel> first = tray.panel();
+    ASSERT_TRUE(first && first->isVisible());
+    EXPECT_EQ(first->width(), 330);
+    tray.handleStatusItemClick(Qt::RightButton);
+    EXPECT_FALSE(tray.panelIsShown());
+    tray.handleStatusItemClick(Qt::RightButton);
+    ASSERT_TRUE(tray.panelIsShown());
+    EXPECT_NE(tray.panel(), first.data());
+    turnEventLoop();
+    EXPECT_FALSE(first) << "the old panel is released";
+    EXPECT_TRUE(tray.panelIsShown());
+}
+
+TEST(StatusBarTest, LateTearDownOfAnOlderPanelLeavesTheCurrentOne)
+{
+    PanelHarness h;
+    StatusBarController tray(h.inputs(), StatusBarController::TrayMode::tray);
+    tray.handleStatusItemClick(Qt::RightButton);
+    QPointer<PlayerPanel> older = tray.panel();
+    older->close();                              // clicked elsewhere: the tear-down is queued
+    tray.handleStatusItemClick(Qt::RightButton); // reopened before it ran
+    QPointer<PlayerPanel> current = tray.panel();
+    ASSERT_NE(older.data(), current.data());
+    turnEventLoop();
+    EXPECT_EQ(tray.panel(), current.data());
+    EXPECT_TRUE(current && current->isVisible());
+    EXPECT_FALSE(older);
+}
+
+TEST(StatusBarTest, WithoutTrayThePanelIsAWindowThatComesBack)
+{
+    PanelHarness h;
+    StatusBarController tray(h.inputs(), StatusBarController::TrayMode::window);
+    EXPECT_FALSE(tray.usesTray());
+    turnEventLoop();
+    ASSERT_TRUE(tray.panelIsShown()) << "opens at launch";
+    EXPECT_EQ(tray.panel()->presentation(), PlayerPanel::Presentation::window);
+    QSignalSpy started(&h.controller(), &AudioController::playbackStateDidChange);
+    started.wait(2000);
+    tray.panel()->close();
+    turnEventLoop();
+    EXPECT_FALSE(tray.panel());
+    EXPECT_TRUE(h.controller().isPlaying()) << "closing the window keeps playing";
+    tray.showPanel(); // a second launch or MPRIS Raise
+    EXPECT_TRUE(tray.panelIsShown());
+}
+
+} // namespace
+} // namespace calmcove

@@ -1,0 +1,188 @@
+#include "statusbarcontroller.h"
+
+#include "panelplacement.h"
+#include "playback/audiocontroller.h"
+#include "symbols.h"
+
+#include <cstdio>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace calmcove {
+namespace {
+
+// Longer than a click's round trip through the tray, shorter than two deliberate clicks.
+constexpr qint64 outsideCloseWindowMs = 300;
+
+} // namespace
+
+StatusBarController::StatusBarController(const PlayerPanelInputs& inputs, TrayMode mode,
+                                         QObject* parent)
+    : QObject(parent), m_inputs(inputs)
+{
+    const bool useTray = mode == TrayMode::tray ||
+                         (mode == TrayMode::automatic && QSystemTrayIcon::isSystemTrayAvailable());
+    // The icon follows every change of playback, whoever made it (panel, hotkey, media
+    // keys); the update runs on the next turn of the event loop.
+    connect(inputs.controller, &AudioController::playbackStateDidChange, this,
+            &StatusBarController::updateStatusIcon, Qt::QueuedConnection);
+
+    if (useTray) {
+        m_statusItem = new QSystemTrayIcon(this);
+        m_statusItem->setToolTip(QStringLiteral("Calmcove"));
+        // No context menu: a right click must reach us as an activation.
+        connect(m_statusItem, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger)
+                        handleStatusItemClick(Qt::LeftButton);
+                    else if (reason == QSystemTrayIcon::Context)
+                        handleStatusItemClick(Qt::RightButton);
+                });
+    } else if (mode == TrayMode::automatic) {
+        std::fputs("calmcove: no system tray found; the player panel opens as a window.\n", stderr);
+    }
+    updateStatusIcon();
+    if (m_statusItem)
+        m_statusItem->show();
+    else
+        QTimer::singleShot(0, this, &StatusBarController::showPanel);
+}
+
+StatusBarController::~StatusBarController()
+{
+    delete m_panel;
+}
+
+bool StatusBarController::panelIsShown() const
+{
+    return m_panel && m_panel->isVisible();
+}
+
+void StatusBarController::updateStatusIcon()
+{
+    const QPointer<AudioController> controller = m_inputs.controller;
+    const QString symbol = controller && controller->isPlaying() ? QStringLiteral("waveform")
+                                                                 : QStringLiteral("play.fill");
+    if (symbol == m_iconSymbol)
+        return;
+    m_iconSymbol = symbol;
+    if (m_statusItem)
+        m_statusItem->setIcon(traySymbolIcon(symbol));
+}
+
+void StatusBarController::handleStatusItemClick(Qt::MouseButton button)
+{
+    if (button == Qt::RightButton) {
+        togglePanel();
+    } else if (button == Qt::LeftButton) {
+        if (m_panel) {
+            m_panel->close();
+            if (!m_panel->isVisible())
+                scheduleTearDown(m_panel);
+        }
+        if (m_inputs.controller)
+            m_inputs.controller->togglePlayPause();
+    }
+}
+
+void StatusBarController::togglePanel()
+{
+    if (panelIsShown()) {
+        m_panel->close();
+        if (!m_panel->isVisible())
+            scheduleTearDown(m_panel);
+        return;
+    }
+    if (m_sinceOutsideClose.isValid() && m_sinceOutsideClose.elapsed() < outsideCloseWindowMs) {
+        m_sinceOutsideClose.invalidate();
+        return;
+    }
+    openPanel();
+}
+
+void StatusBarController::showPanel()
+{
+    if (panelIsShown()) {
+        m_panel->raise();
+        m_panel->activateWindow();
+        return;
+    }
+    openPanel();
+}
+
+void StatusBarController::openPanel()
+{
+    // A fresh panel every time; the previous one, closed by now, goes at once.
+    if (m_panel) {
+        PlayerPanel* previous = m_panel;
+        m_panel = nullptr;
+        previous->deleteLater();
+    }
+    m_panel = makePanel();
+    m_panel->adjustSize();
+    if (m_panel->presentation() == PlayerPanel::Presentation::popup) {
+        const QRect anchor = anchorRect();
+        const QScreen* screen = QGuiApplication::screenAt(anchor.center());
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        const QRect available =
+            screen ? screen->availableGeometry() : QRect(anchor.topLeft(), QSize(1, 1));
+        m_panel->move(panelPlacement(m_panel->size(), anchor, available).topLeft());
+    }
+    m_panel->show();
+    m_panel->setFocus();
+    // Keyboard input goes to the panel at once.
+    QTimer::singleShot(0, m_panel, [panel = m_panel] {
+        if (panel) {
+            panel->raise();
+            panel->activateWindow();
+        }
+    });
+    Q_EMIT panelShown(m_panel);
+}
+
+PlayerPanel* StatusBarController::makePanel()
+{
+    auto* panel = new PlayerPanel(m_inputs, m_statusItem ? PlayerPanel::Presentation::popup
+                                                         : PlayerPanel::Presentation::window);
+    connect(panel, &PlayerPanel::closed, this,
+            [this, panel](bool byOutsideClick) { panelDidClose(panel, byOutsideClick); });
+    return panel;
+}
+
+void StatusBarController::panelDidClose(PlayerPanel* panel, bool byOutsideClick)
+{
+    if (byOutsideClick)
+        m_sinceOutsideClose.start();
+    scheduleTearDown(panel);
+}
+
+void StatusBarController::scheduleTearDown(PlayerPanel* panel)
+{
+    QTimer::singleShot(0, this, [this, panel = QPointer(panel)] {
+        if (panel)
+            tearDownPanel(panel);
+    });
+}
+
+void StatusBarController::tearDownPanel(PlayerPanel* panel)
+{
+    // A tear-down meant for an older panel leaves the current one alone.
+    if (panel != m_panel || panel->isVisible())
+        return;
+    m_panel = nullptr;
+    panel->deleteLater();
+}
+
+QRect StatusBarController::anchorRect() const
+{
+    const QRect icon = m_statusItem ? m_statusItem->geometry() : QRect();
+    if (icon.isValid() && !icon.isEmpty())
+        return icon;
+    return QRect(QCursor::pos(), QSize(1, 1));
+}
+
+} // namespace calmcove
