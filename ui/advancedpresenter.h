@@ -36,7 +36,7 @@ Q_SIGNALS:
     void changed();
 
 private:
-    QPointer<AdvancedSettingsSource> m_source;
+    AdvancedSettingsSource* m_source;
 };
 
 } // namespace calmcove

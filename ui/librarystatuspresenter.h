@@ -38,8 +38,8 @@ Q_SIGNALS:
     void changed();
 
 private:
-    QPointer<AudioPackStore> m_audioPackStore;
-    QPointer<AlbumStore> m_albumStore;
+    AudioPackStore* m_audioPackStore;
+    AlbumStore* m_albumStore;
 };
 
 } // namespace calmcove

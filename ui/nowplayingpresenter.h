@@ -76,8 +76,8 @@ Q_SIGNALS:
     void volumeChanged();
 
 private:
-    QPointer<AudioController> m_controller;
-    QPointer<AlbumStore> m_albumStore;
+    AudioController* m_controller;
+    AlbumStore* m_albumStore;
 };
 
 } // namespace calmcove

@@ -82,9 +82,9 @@ Q_SIGNALS:
     void libraryChanged();
 
 private:
-    QPointer<AudioController> m_controller;
-    QPointer<AlbumStore> m_albumStore;
-    QPointer<AudioPackStore> m_audioPackStore;
+    AudioController* m_controller;
+    AlbumStore* m_albumStore;
+    AudioPackStore* m_audioPackStore;
     QString m_websiteURL;
     QString m_appVersion;
 };

@@ -112,60 +112,64 @@ void PlayerPanel::showTimerMenu()
 
 void PlayerPanel::openMoodPopup()
 {
-    delete m_optionsPopup;
-    m_optionsPopup = new PanelPopup(this);
-    m_optionsPopup->setObjectName(QStringLiteral("moodPopup"));
+    delete m_optionsPopup.data();
+    auto* popup = new PanelPopup(this);
+    m_optionsPopup = popup;
+    popup->setObjectName(QStringLiteral("moodPopup"));
     const QList<PanelEntry> options = m_nowPlaying->moodOptions();
     for (int i = 0; i < options.size(); ++i) {
         auto* row = new OptionRow(options[i]);
-        connect(row, &OptionRow::clicked, this, [this, i] {
+        connect(row, &OptionRow::clicked, this, [this, i, popup] {
             m_nowPlaying->chooseMood(i);
-            m_optionsPopup->close();
+            popup->close();
         });
-        m_optionsPopup->contentLayout()->addWidget(row);
+        popup->contentLayout()->addWidget(row);
     }
-    m_optionsPopup->setFixedWidth(260);
-    m_optionsPopup->popUp(m_moodButton);
+    popup->setFixedWidth(260);
+    popup->popUp(m_moodButton);
 }
 
 void PlayerPanel::openKindPopup()
 {
-    delete m_optionsPopup;
-    m_optionsPopup = new PanelPopup(this);
-    m_optionsPopup->setObjectName(QStringLiteral("kindPopup"));
+    delete m_optionsPopup.data();
+    auto* popup = new PanelPopup(this);
+    m_optionsPopup = popup;
+    popup->setObjectName(QStringLiteral("kindPopup"));
     const QList<PanelEntry> options = m_nowPlaying->kindOptions();
     for (int i = 0; i < options.size(); ++i) {
         auto* row = new OptionRow(options[i]);
-        connect(row, &OptionRow::clicked, this, [this, i] {
+        connect(row, &OptionRow::clicked, this, [this, i, popup] {
             m_nowPlaying->chooseKind(i);
-            m_optionsPopup->close();
+            popup->close();
         });
-        m_optionsPopup->contentLayout()->addWidget(row);
+        popup->contentLayout()->addWidget(row);
     }
-    m_optionsPopup->setFixedWidth(260);
-    m_optionsPopup->popUp(m_kindButton);
+    popup->setFixedWidth(260);
+    popup->popUp(m_kindButton);
 }
 
 void PlayerPanel::openShortcutsPopup()
 {
     if (!m_shortcuts->hasShortcuts())
         return;
-    delete m_shortcutsPopup;
-    m_shortcutsPopup = new PanelPopup(this);
-    m_shortcutsPopup->setObjectName(QStringLiteral("shortcutsPopup"));
-    m_shortcutsPopup->setFixedWidth(300);
+    delete m_shortcutsPopup.data();
+    auto* popup = new PanelPopup(this);
+    m_shortcutsPopup = popup;
+    popup->setObjectName(QStringLiteral("shortcutsPopup"));
+    popup->setFixedWidth(300);
     // Closing the list ends a recording.
     connect(m_shortcutsPopup, &PanelPopup::closed, m_shortcuts, &ShortcutsPresenter::stopRecording);
     rebuildShortcutsPopup();
-    m_shortcutsPopup->popUp(m_shortcutsRow);
+    popup->popUp(m_shortcutsRow);
 }
 
 void PlayerPanel::rebuildShortcutsPopup()
 {
-    if (!m_shortcutsPopup)
+    PanelPopup* popup = m_shortcutsPopup;
+    if (!popup)
         return;
-    m_shortcutsPopup->clearContent();
-    QVBoxLayout* content = m_shortcutsPopup->contentLayout();
+    popup->clearContent();
+    QVBoxLayout* content = popup->contentLayout();
     auto* heading = new QLabel(ShortcutsPresenter::heading());
     QFont bold = heading->font();
     bold.setWeight(QFont::DemiBold);
@@ -208,27 +212,29 @@ void PlayerPanel::rebuildShortcutsPopup()
         connect(clearAll, &QPushButton::clicked, m_shortcuts, &ShortcutsPresenter::clearAll);
         content->addWidget(clearAll);
     }
-    m_shortcutsPopup->adjustSize();
+    popup->adjustSize();
 }
 
 void PlayerPanel::openAdvancedPopup()
 {
-    delete m_advancedPopup;
-    m_advancedPopup = new PanelPopup(this);
-    m_advancedPopup->setObjectName(QStringLiteral("advancedPopup"));
-    m_advancedPopup->setFixedWidth(280);
+    delete m_advancedPopup.data();
+    auto* popup = new PanelPopup(this);
+    m_advancedPopup = popup;
+    popup->setObjectName(QStringLiteral("advancedPopup"));
+    popup->setFixedWidth(280);
     rebuildAdvancedPopup();
     connect(m_menus, &PanelMenuPresenter::libraryChanged, m_advancedPopup,
             [this] { rebuildAdvancedPopup(); });
-    m_advancedPopup->popUp(m_advancedRow);
+    popup->popUp(m_advancedRow);
 }
 
 void PlayerPanel::rebuildAdvancedPopup()
 {
-    if (!m_advancedPopup)
+    PanelPopup* popup = m_advancedPopup;
+    if (!popup)
         return;
-    m_advancedPopup->clearContent();
-    QVBoxLayout* content = m_advancedPopup->contentLayout();
+    popup->clearContent();
+    QVBoxLayout* content = popup->contentLayout();
     if (m_advanced->hasSettings()) {
         auto* login = new QCheckBox(QStringLiteral("Start at login"));
         login->setChecked(m_advanced->launchAtLoginEnabled());
@@ -259,15 +265,16 @@ void PlayerPanel::rebuildAdvancedPopup()
         label->setWordWrap(true);
         content->addWidget(label);
     }
-    m_advancedPopup->adjustSize();
+    popup->adjustSize();
 }
 
 void PlayerPanel::openAboutPopup()
 {
-    delete m_aboutPopup;
-    m_aboutPopup = new PanelPopup(this);
-    m_aboutPopup->setObjectName(QStringLiteral("aboutPopup"));
-    QVBoxLayout* content = m_aboutPopup->contentLayout();
+    delete m_aboutPopup.data();
+    auto* popup = new PanelPopup(this);
+    m_aboutPopup = popup;
+    popup->setObjectName(QStringLiteral("aboutPopup"));
+    QVBoxLayout* content = popup->contentLayout();
     auto* name = new QLabel(QStringLiteral("Calmcove"));
     QFont bold = name->font();
     bold.setWeight(QFont::DemiBold);
@@ -281,8 +288,8 @@ void PlayerPanel::openAboutPopup()
         connect(button, &QPushButton::clicked, this, [this, url = link.url] { openURL(url); });
         content->addWidget(button, 0, Qt::AlignLeft);
     }
-    m_aboutPopup->setMinimumWidth(200);
-    m_aboutPopup->popUp(findChild<QWidget*>(QStringLiteral("aboutRow")));
+    popup->setMinimumWidth(200);
+    popup->popUp(findChild<QWidget*>(QStringLiteral("aboutRow")));
 }
 
 void PlayerPanel::openURL(const QUrl& url)

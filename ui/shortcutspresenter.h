@@ -59,7 +59,7 @@ Q_SIGNALS:
 private:
     int setCount() const;
 
-    QPointer<ShortcutTableSource> m_source;
+    ShortcutTableSource* m_source;
     std::optional<int> m_recordingAction;
 };
 

@@ -53,17 +53,18 @@ StatusBarController::StatusBarController(const PlayerPanelInputs& inputs, TrayMo
 
 StatusBarController::~StatusBarController()
 {
-    delete m_panel;
+    delete m_panel.data();
 }
 
 bool StatusBarController::panelIsShown() const
 {
-    return m_panel && m_panel->isVisible();
+    const PlayerPanel* panel = m_panel;
+    return panel && panel->isVisible();
 }
 
 void StatusBarController::updateStatusIcon()
 {
-    const QPointer<AudioController> controller = m_inputs.controller;
+    const AudioController* controller = m_inputs.controller;
     const QString symbol = controller && controller->isPlaying() ? QStringLiteral("waveform")
                                                                  : QStringLiteral("play.fill");
     if (symbol == m_iconSymbol)
@@ -78,10 +79,10 @@ void StatusBarController::handleStatusItemClick(Qt::MouseButton button)
     if (button == Qt::RightButton) {
         togglePanel();
     } else if (button == Qt::LeftButton) {
-        if (m_panel) {
-            m_panel->close();
-            if (!m_panel->isVisible())
-                scheduleTearDown(m_panel);
+        if (PlayerPanel* panel = m_panel) {
+            panel->close();
+            if (!panel->isVisible())
+                scheduleTearDown(panel);
         }
         if (m_inputs.controller)
             m_inputs.controller->togglePlayPause();
@@ -90,10 +91,10 @@ void StatusBarController::handleStatusItemClick(Qt::MouseButton button)
 
 void StatusBarController::togglePanel()
 {
-    if (panelIsShown()) {
-        m_panel->close();
-        if (!m_panel->isVisible())
-            scheduleTearDown(m_panel);
+    if (PlayerPanel* panel = m_panel; panel && panel->isVisible()) {
+        panel->close();
+        if (!panel->isVisible())
+            scheduleTearDown(panel);
         return;
     }
     if (m_sinceOutsideClose.isValid() && m_sinceOutsideClose.elapsed() < outsideCloseWindowMs) {
@@ -105,9 +106,9 @@ void StatusBarController::togglePanel()
 
 void StatusBarController::showPanel()
 {
-    if (panelIsShown()) {
-        m_panel->raise();
-        m_panel->activateWindow();
+    if (PlayerPanel* panel = m_panel; panel && panel->isVisible()) {
+        panel->raise();
+        panel->activateWindow();
         return;
     }
     openPanel();
@@ -116,32 +117,30 @@ void StatusBarController::showPanel()
 void StatusBarController::openPanel()
 {
     // A fresh panel every time; the previous one, closed by now, goes at once.
-    if (m_panel) {
-        PlayerPanel* previous = m_panel;
+    if (PlayerPanel* previous = m_panel) {
         m_panel = nullptr;
         previous->deleteLater();
     }
-    m_panel = makePanel();
-    m_panel->adjustSize();
-    if (m_panel->presentation() == PlayerPanel::Presentation::popup) {
+    PlayerPanel* panel = makePanel();
+    m_panel = panel;
+    panel->adjustSize();
+    if (panel->presentation() == PlayerPanel::Presentation::popup) {
         const QRect anchor = anchorRect();
         const QScreen* screen = QGuiApplication::screenAt(anchor.center());
         if (!screen)
             screen = QGuiApplication::primaryScreen();
         const QRect available =
             screen ? screen->availableGeometry() : QRect(anchor.topLeft(), QSize(1, 1));
-        m_panel->move(panelPlacement(m_panel->size(), anchor, available).topLeft());
+        panel->move(panelPlacement(panel->size(), anchor, available).topLeft());
     }
-    m_panel->show();
-    m_panel->setFocus();
+    panel->show();
+    panel->setFocus();
     // Keyboard input goes to the panel at once.
-    QTimer::singleShot(0, m_panel, [panel = m_panel] {
-        if (panel) {
-            panel->raise();
-            panel->activateWindow();
-        }
+    QTimer::singleShot(0, panel, [panel] {
+        panel->raise();
+        panel->activateWindow();
     });
-    Q_EMIT panelShown(m_panel);
+    Q_EMIT panelShown(panel);
 }
 
 PlayerPanel* StatusBarController::makePanel()
@@ -162,9 +161,9 @@ void StatusBarController::panelDidClose(PlayerPanel* panel, bool byOutsideClick)
 
 void StatusBarController::scheduleTearDown(PlayerPanel* panel)
 {
-    QTimer::singleShot(0, this, [this, panel = QPointer(panel)] {
-        if (panel)
-            tearDownPanel(panel);
+    QTimer::singleShot(0, this, [this, weak = QPointer(panel)] {
+        if (PlayerPanel* alive = weak)
+            tearDownPanel(alive);
     });
 }
 
