@@ -88,11 +88,11 @@ int main(int argc, char** argv)
     }
     // A later launch: with nothing to import, or with --panel, it brings up the panel.
     QObject::connect(&instance, &calmcove::SingleInstance::argumentsReceived, &runtime,
-                     [&runtime, &statusBar](QStringList arguments) {
-                         const bool panel = arguments.removeAll(QStringLiteral("--panel")) > 0;
-                         if (statusBar && (panel || arguments.isEmpty()))
+                     [&runtime, &statusBar](QStringList handedOver) {
+                         const bool panel = handedOver.removeAll(QStringLiteral("--panel")) > 0;
+                         if (statusBar && (panel || handedOver.isEmpty()))
                              statusBar->showPanel();
-                         runtime.open(arguments);
+                         runtime.open(handedOver);
                      });
     QTimer::singleShot(0, &runtime, [&runtime, &options] { runtime.open(options.openArguments); });
     const int status = app->exec();

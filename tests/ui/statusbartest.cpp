@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTest>
 
 namespace calmcove {
