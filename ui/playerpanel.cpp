@@ -97,7 +97,6 @@ PlayerPanel::PlayerPanel(const PlayerPanelInputs& inputs, Presentation presentat
     layout->addWidget(buildBanner());
     layout->addWidget(buildMenuRows());
     layout->addWidget(buildQuitSection());
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(m_nowPlaying, &NowPlayingPresenter::headerChanged, this, &PlayerPanel::bindHeader);
     connect(m_nowPlaying, &NowPlayingPresenter::transportChanged, this,
@@ -428,7 +427,11 @@ void PlayerPanel::bindVolume()
 void PlayerPanel::bindBanner()
 {
     const bool visible = m_libraryStatus->isVisible();
-    m_banner->setVisible(visible);
+    if (visible != m_banner->isVisibleTo(this)) {
+        m_banner->setVisible(visible);
+        // The panel's height follows the banner; its width stays fixed.
+        adjustSize();
+    }
     if (!visible)
         return;
     const QColor tone = PanelStyle::toneColour(m_libraryStatus->tone());

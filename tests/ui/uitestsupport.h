@@ -68,7 +68,10 @@ struct PanelHarness
             song.open(QIODevice::WriteOnly);
             paths.append(song.fileName());
         }
-        albums().importExternalURLs(paths);
+        if (paths.isEmpty())
+            albums().createAlbum(QStringLiteral("Empty"));
+        else
+            albums().importExternalURLs(paths);
         controller().selectAlbum(albums().importedAlbums().last());
     }
 
