@@ -1,5 +1,6 @@
 #include "audiopackstore.h"
 
+#include "model/notifyonchange.h"
 #include "model/tracklibrary.h"
 #include "platform/apppaths.h"
 #include "platform/userdefaults.h"
@@ -84,46 +85,33 @@ bool AudioPackStore::canDownloadCheckedTrackUpdate() const
 
 void AudioPackStore::setStatus(const AudioPackStatus& status)
 {
-    if (status == m_status)
-        return;
-    m_status = status;
-    Q_EMIT statusChanged();
-    refreshDerivedState();
+    if (assignAndNotify(this, m_status, status, &AudioPackStore::statusChanged))
+        refreshDerivedState();
 }
 
 void AudioPackStore::setUpdateState(const AudioPackUpdateState& state)
 {
-    if (state == m_updateState)
-        return;
-    m_updateState = state;
-    Q_EMIT updateStateChanged();
-    refreshDerivedState();
+    if (assignAndNotify(this, m_updateState, state, &AudioPackStore::updateStateChanged))
+        refreshDerivedState();
 }
 
 void AudioPackStore::setProgress(double progress)
 {
-    if (progress == m_progress)
-        return;
-    m_progress = progress;
-    Q_EMIT progressChanged();
+    assignAndNotify(this, m_progress, progress, &AudioPackStore::progressChanged);
 }
 
 void AudioPackStore::setInstalledManifest(const std::optional<AudioPackManifest>& manifest)
 {
-    if (manifest == m_installedManifest)
-        return;
-    m_installedManifest = manifest;
-    Q_EMIT installedManifestChanged();
-    refreshDerivedState();
+    if (assignAndNotify(this, m_installedManifest, manifest,
+                        &AudioPackStore::installedManifestChanged))
+        refreshDerivedState();
 }
 
 void AudioPackStore::setFullLibraryIsInstalled(bool full)
 {
-    if (full == m_fullLibraryIsInstalled)
-        return;
-    m_fullLibraryIsInstalled = full;
-    Q_EMIT fullLibraryIsInstalledChanged();
-    refreshDerivedState();
+    if (assignAndNotify(this, m_fullLibraryIsInstalled, full,
+                        &AudioPackStore::fullLibraryIsInstalledChanged))
+        refreshDerivedState();
 }
 
 void AudioPackStore::setPendingManifest(const std::optional<AudioPackManifest>& manifest)
