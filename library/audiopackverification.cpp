@@ -64,10 +64,10 @@ qint64 AudioPackStore::installedByteCount(const AudioPackManifest& manifest)
 AudioPackStore::Verification AudioPackStore::knownVerification(const QString& path,
                                                                const AudioPackTrack& track) const
 {
-    const std::optional<qint64> size = FileDigestCache::fileSize(path);
-    if (!size || *size != track.byteCount)
+    const std::optional<FileIdentity> identity = FileIdentity::of(path);
+    if (!identity || identity->size != track.byteCount)
         return Verification::notVerified;
-    const std::optional<QString> digest = m_digests.knownDigest(path);
+    const std::optional<QString> digest = m_digests.knownDigest(path, *identity);
     if (!digest)
         return Verification::unknown;
     return *digest == track.sha256.toLower() ? Verification::verified : Verification::notVerified;
@@ -126,34 +126,46 @@ QStringList AudioPackStore::restoreInstalledLibrary()
 {
     // Every pack that could be chosen learns its records; the files of a pack are hashed
     // unless an earlier pack is complete on its records alone (that one wins whatever the
-    // others hold).
+    // others hold). One look at each file: a launch costs little more than a stat per track.
+    const QList<AudioPackManifest> candidates = installedManifestCandidates();
     QStringList unverified;
-    for (const AudioPackManifest& manifest : installedManifestCandidates()) {
+    qsizetype chosen = candidates.isEmpty() ? -1 : 0;
+    qint64 chosenVerifiedBytes = 0;
+    bool chosenIsComplete = false;
+    for (qsizetype index = 0; index < candidates.size(); ++index) {
+        const AudioPackManifest& manifest = candidates[index];
         const QString audioDir = audioDirectory(manifest.version);
         const VerificationRecords records =
             readVerificationRecords(packDirectory(manifest.version));
         for (auto record = records.cbegin(); record != records.cend(); ++record)
             m_digests.remember(audioDir + QLatin1Char('/') + record.key(), record.value());
         bool complete = true;
+        qint64 verifiedBytes = 0;
         for (const AudioPackTrack& track : manifest.tracks) {
             const QString path = audioDir + QLatin1Char('/') + track.fileName;
             const Verification verification = knownVerification(path, track);
             complete = complete && verification == Verification::verified;
-            if (verification == Verification::unknown)
+            if (verification == Verification::verified)
+                verifiedBytes += track.byteCount;
+            else if (verification == Verification::unknown)
                 unverified.append(path);
+        }
+        if (index == 0 || complete) {
+            chosen = index;
+            chosenVerifiedBytes = verifiedBytes;
+            chosenIsComplete = complete;
         }
         if (complete)
             break;
     }
 
-    m_installedManifest = loadInstalledManifest();
-    if (m_installedManifest) {
-        m_fullLibraryIsInstalled = allTracksKnownVerified(*m_installedManifest);
-        m_status = m_fullLibraryIsInstalled ? AudioPackStatus::ready(m_installedManifest->version)
-                                            : AudioPackStatus::notInstalled();
+    if (chosen >= 0) {
+        m_installedManifest = candidates[chosen];
+        m_fullLibraryIsInstalled = chosenIsComplete;
+        m_status = chosenIsComplete ? AudioPackStatus::ready(m_installedManifest->version)
+                                    : AudioPackStatus::notInstalled();
         const qint64 total = m_installedManifest->totalBytes;
-        m_progress =
-            total < 1 ? 0 : double(knownVerifiedByteCount(*m_installedManifest)) / double(total);
+        m_progress = total < 1 ? 0 : double(chosenVerifiedBytes) / double(total);
     }
     return unverified;
 }

@@ -116,11 +116,13 @@ std::optional<VerifiedDigest> FileDigestCache::knownEntry(const QString& path) c
     return *known;
 }
 
-std::optional<QString> FileDigestCache::knownDigest(const QString& path) const
+std::optional<QString> FileDigestCache::knownDigest(const QString& path,
+                                                    const FileIdentity& current) const
 {
-    if (const auto entry = knownEntry(path))
-        return entry->digest;
-    return std::nullopt;
+    const auto known = m_entries.constFind(path);
+    if (known == m_entries.cend() || known->identity != current)
+        return std::nullopt;
+    return known->digest;
 }
 
 void FileDigestCache::remember(const QString& path, const QString& digest)

@@ -68,9 +68,9 @@ public:
     // The lower-case digest of the file, hashed (on the calling thread) at most once while
     // the file stays the same; none when it cannot be read.
     std::optional<QString> digest(const QString& path);
-    // The digest known for the file as it is now, without reading it: none when it was
-    // never hashed or has changed since.
-    std::optional<QString> knownDigest(const QString& path) const;
+    // The digest known for the file whose identity the caller has just read, without
+    // reading the file: none when it was never hashed or has changed since.
+    std::optional<QString> knownDigest(const QString& path, const FileIdentity& current) const;
     // The known digest with the identity it holds for, under the same condition.
     std::optional<VerifiedDigest> knownEntry(const QString& path) const;
     // Records a digest computed elsewhere (while the file was downloaded) for the file as
