@@ -2,7 +2,6 @@
 
 #include "model/tracklibrary.h"
 #include "platform/apppaths.h"
-#include "platform/networkinformationmonitor.h"
 #include "platform/userdefaults.h"
 
 #include <QDir>
@@ -24,25 +23,27 @@ AudioPackStore::AudioPackStore(UserDefaults& defaults, Options options, QObject*
       m_client(std::make_unique<AudioPackClient>(
           defaults, std::move(options.buildInfo), *m_clock, m_cancellation,
           [this] { return m_hasNetwork; }, options.timeouts)),
-      m_monitor(options.networkMonitor ? std::move(options.networkMonitor)
-                                       : std::make_unique<NetworkInformationMonitor>())
+      m_monitor(options.networkMonitor)
 {
     const QStringList unverified = restoreInstalledLibrary();
     m_lastStatusTitle = statusTitle();
     m_lastStatusDetail = statusDetail();
     m_lastCanDownload = canDownloadCheckedTrackUpdate();
 
-    m_monitor->start([this, alive = m_alive](const NetworkPath& path) {
-        if (*alive)
-            handleNetworkPath(path);
-    });
+    if (m_monitor) {
+        m_networkWatch = m_monitor->watch([this, alive = m_alive](const NetworkPath& path) {
+            if (*alive)
+                handleNetworkPath(path);
+        });
+    }
     startLaunchVerification(unverified);
 }
 
 AudioPackStore::~AudioPackStore()
 {
     *m_alive = false;
-    m_monitor->stop();
+    if (m_monitor)
+        m_monitor->unwatch(m_networkWatch);
     m_cancellation.cancel();
 }
 
