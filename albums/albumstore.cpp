@@ -1,7 +1,8 @@
 #include "albumstore.h"
 
 #include "albumindex.h"
-#include "fasturldownloader.h"
+#include "downloader/fasturldownloader.h"
+#include "model/notifyonchange.h"
 #include "model/pathcomponent.h"
 #include "model/tracklibrary.h"
 #include "platform/apppaths.h"
@@ -63,10 +64,11 @@ QString AlbumStore::defaultRootDirectory()
     return AppPaths::dataDirectory() + QStringLiteral("/Imported Albums");
 }
 
-AlbumStore::AlbumStore(UserDefaults& defaults, const QString& rootDirectory, QObject* parent)
+AlbumStore::AlbumStore(UserDefaults& defaults, const QString& rootDirectory,
+                       NetworkPathMonitor* networkMonitor, QObject* parent)
     : QObject(parent), m_defaults(defaults), m_root(rootDirectory),
       m_selectedAlbumID(defaults.string(selectedAlbumIDKey).value_or(builtInAlbumID)),
-      m_builtInAlbum(TrackLibrary::builtInAlbum())
+      m_builtInAlbum(TrackLibrary::builtInAlbum()), m_networkMonitor(networkMonitor)
 {
     load();
     selectDefaultAlbumIfSelectionIsGone();
@@ -77,10 +79,7 @@ AlbumStore::~AlbumStore() = default;
 void AlbumStore::setSelectedAlbumID(const QString& id)
 {
     m_defaults.setValue(selectedAlbumIDKey, id);
-    if (m_selectedAlbumID == id)
-        return;
-    m_selectedAlbumID = id;
-    Q_EMIT selectedAlbumIDChanged();
+    assignAndNotify(this, m_selectedAlbumID, id, &AlbumStore::selectedAlbumIDChanged);
 }
 
 QList<CalmAlbum> AlbumStore::albums() const
@@ -318,26 +317,17 @@ void AlbumStore::save()
 
 void AlbumStore::setImportedAlbums(QList<CalmAlbum> albums)
 {
-    if (m_importedAlbums == albums)
-        return;
-    m_importedAlbums = std::move(albums);
-    Q_EMIT importedAlbumsChanged();
+    assignAndNotify(this, m_importedAlbums, std::move(albums), &AlbumStore::importedAlbumsChanged);
 }
 
 void AlbumStore::setStatusMessage(const QString& message)
 {
-    if (m_statusMessage == message && m_statusMessage.isNull() == message.isNull())
-        return;
-    m_statusMessage = message;
-    Q_EMIT statusMessageChanged();
+    assignAndNotify(this, m_statusMessage, message, &AlbumStore::statusMessageChanged);
 }
 
 void AlbumStore::setErrorMessage(const QString& message)
 {
-    if (m_errorMessage == message && m_errorMessage.isNull() == message.isNull())
-        return;
-    m_errorMessage = message;
-    Q_EMIT errorMessageChanged();
+    assignAndNotify(this, m_errorMessage, message, &AlbumStore::errorMessageChanged);
 }
 
 void AlbumStore::clearMessages()

@@ -21,6 +21,7 @@
 namespace calmcove {
 
 class FastURLDownloader;
+class NetworkPathMonitor;
 class UserDefaults;
 
 class AlbumStore : public QObject
@@ -65,7 +66,9 @@ public:
 
     // Loads the imported albums from `rootDirectory` and restores the stored selection,
     // falling back to the default album when the stored one no longer exists.
-    AlbumStore(UserDefaults& defaults, const QString& rootDirectory, QObject* parent = nullptr);
+    // `networkMonitor` (not owned, may be null) lets URL imports wait for connectivity.
+    AlbumStore(UserDefaults& defaults, const QString& rootDirectory,
+               NetworkPathMonitor* networkMonitor = nullptr, QObject* parent = nullptr);
     ~AlbumStore() override;
 
     QString rootDirectory() const { return m_root; }
@@ -99,15 +102,15 @@ public:
     // Replaces the default album's tracks; an empty list restores the catalogue.
     void updateBuiltInTracks(const QList<CalmTrack>& tracks);
 
-    // The dialogs imports ask; not owned. Without them the panel operations do nothing
-    // and duplicates are skipped.
+    // The dialogs that answer the duplicate question of imports; not owned. Without them
+    // duplicates are skipped. The dialog-driven flows are ImportPanels'.
     void setDialogs(ImportDialogs* dialogs) { m_dialogs = dialogs; }
 
     // Local import. Folders become albums, loose audio files one album; files are copied
     // into the album folders and never changed.
-    void importWithPanel();
-    void importExternalURLs(const QStringList& paths);
-    void addTracksWithPanel(const QString& albumID);
+    // Imports files and folders named by their local paths (the name is kept from the
+    // platform's "open URLs" call; no links here).
+    void importExternalURLs(const QStringList& filePaths);
     // Adds audio files to an imported album, asking what to do with duplicates.
     void addTracks(const QStringList& paths, const QString& albumID);
 
@@ -127,7 +130,6 @@ public:
     bool isProcessingURLImportQueue() const { return m_isProcessingURLImportQueue; }
 
     // Artwork: a copy of the picture as "cover.<ext>" in the album folder.
-    void setArtworkWithPanel(const QString& albumID);
     void setArtwork(const QString& picturePath, const QString& albumID);
     void removeArtwork(const QString& albumID);
 
@@ -208,6 +210,7 @@ private:
     QList<URLImportJob> m_urlImportJobs;
     QString m_pendingURLImportAlbumID;
     bool m_isProcessingURLImportQueue = false;
+    NetworkPathMonitor* m_networkMonitor = nullptr;
     std::unique_ptr<FastURLDownloader> m_urlDownloader;
 };
 

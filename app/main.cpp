@@ -1,20 +1,12 @@
 // The calmcove executable: parses the command line, makes the Qt application object and
-// the runtime, and runs the event loop until the user quits or a signal arrives.
+// the application root, and runs the event loop until the user quits or a signal arrives.
 
-#include "albums/albumstore.h"
 #include "app/appversion.h"
-#include "app/calmcoveruntime.h"
-#include "library/audiopackstore.h"
-#include "platform/singleinstance.h"
-#include "platform/unixsignalwatcher.h"
-#include "platform/userdefaults.h"
-#include "ui/qtimportdialogs.h"
-#include "ui/statusbarcontroller.h"
+#include "app/calmcoveapplication.h"
 
 #include <cstdio>
 #include <memory>
 #include <QApplication>
-#include <QTimer>
 
 namespace {
 
@@ -52,50 +44,8 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("Calmcove"));
     QCoreApplication::setApplicationVersion(calmcove::appVersion());
 
-    // A second launch hands its files to the running Calmcove and ends.
-    calmcove::SingleInstance instance;
-    if (instance.handOver(calmcove::handOverArguments(options)))
+    calmcove::CalmcoveApplication root(options);
+    if (!root.start())
         return 0;
-    instance.listen();
-
-    calmcove::UserDefaults& defaults = calmcove::UserDefaults::standard();
-    for (const QString& assignment : options.settingOverrides)
-        defaults.addOverride(assignment);
-
-    calmcove::UnixSignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &calmcove::UnixSignalWatcher::terminationRequested, app.get(),
-                     &QCoreApplication::quit);
-
-    calmcove::CalmcoveRuntime runtime(options, defaults);
-    calmcove::QtImportDialogs dialogs;
-    if (!options.headless)
-        runtime.albumStore().setDialogs(&dialogs);
-
-    // The desktop side: the tray icon (with its panel) comes last, before the deferred
-    // play() that the runtime has posted. Headless runs have neither.
-    std::unique_ptr<calmcove::StatusBarController> statusBar;
-    if (!options.headless) {
-        qApp->setQuitOnLastWindowClosed(false);
-        calmcove::PlayerPanelInputs inputs;
-        inputs.controller = &runtime.controller();
-        inputs.albumStore = &runtime.albumStore();
-        inputs.audioPackStore = &runtime.audioPackStore();
-        inputs.appVersion = calmcove::appVersion();
-        inputs.websiteURL = QStringLiteral(CALMCOVE_WEBSITE_URL_STRING);
-        statusBar = std::make_unique<calmcove::StatusBarController>(inputs);
-        if (options.showPanel)
-            QTimer::singleShot(0, statusBar.get(), &calmcove::StatusBarController::showPanel);
-    }
-    // A later launch: with nothing to import, or with --panel, it brings up the panel.
-    QObject::connect(&instance, &calmcove::SingleInstance::argumentsReceived, &runtime,
-                     [&runtime, &statusBar](QStringList handedOver) {
-                         const bool panel = handedOver.removeAll(QStringLiteral("--panel")) > 0;
-                         if (statusBar && (panel || handedOver.isEmpty()))
-                             statusBar->showPanel();
-                         runtime.open(handedOver);
-                     });
-    QTimer::singleShot(0, &runtime, [&runtime, &options] { runtime.open(options.openArguments); });
-    const int status = app->exec();
-    defaults.sync();
-    return status;
+    return app->exec();
 }

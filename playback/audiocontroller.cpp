@@ -1,10 +1,11 @@
 #include "audiocontroller.h"
 
-#include "albums/albumstore.h"
+#include "albumselection.h"
+#include "audio/soundpreset.h"
+#include "model/notifyonchange.h"
 #include "model/tracklibrary.h"
 #include "platform/userdefaults.h"
 #include "playbackengine.h"
-#include "soundpreset.h"
 #include "trackaudiolibrary.h"
 
 #include <cmath>
@@ -31,16 +32,6 @@ void printLine(const QString& line)
     std::fflush(stdout);
 }
 
-// Assigns an observable field and notifies only when the value really changes.
-template <typename T>
-void assign(AudioController* owner, T& field, const T& value, void (AudioController::*changed)())
-{
-    if (field == value)
-        return;
-    field = value;
-    Q_EMIT(owner->*changed)();
-}
-
 } // namespace
 
 QString formatTime(double seconds)
@@ -49,17 +40,16 @@ QString formatTime(double seconds)
     return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
 
-AudioController::AudioController(AlbumStore& albumStore, TrackAudioLibrary& library,
+AudioController::AudioController(AlbumSelection& albums, TrackAudioLibrary& library,
                                  PlaybackEngine& engine, UserDefaults& defaults, QObject* parent)
-    : AudioController(albumStore, library, engine, defaults, Options{}, parent)
+    : AudioController(albums, library, engine, defaults, Options{}, parent)
 {}
 
-AudioController::AudioController(AlbumStore& albumStore, TrackAudioLibrary& library,
+AudioController::AudioController(AlbumSelection& albums, TrackAudioLibrary& library,
                                  PlaybackEngine& engine, UserDefaults& defaults, Options options,
                                  QObject* parent)
-    : QObject(parent), m_albumStore(albumStore), m_library(library), m_engine(engine),
-      m_defaults(defaults), m_randomIndex(std::move(options.randomIndex)),
-      m_currentTrack(TrackLibrary::tracks().first())
+    : QObject(parent), m_albums(albums), m_library(library), m_engine(engine), m_defaults(defaults),
+      m_randomIndex(std::move(options.randomIndex)), m_currentTrack(TrackLibrary::tracks().first())
 {
     if (!m_randomIndex)
         m_randomIndex = [](qsizetype count) {
@@ -95,7 +85,7 @@ AudioController::~AudioController() = default;
 void AudioController::setShuffleEnabled(bool enabled)
 {
     m_defaults.setValue(shuffleEnabledKey, enabled);
-    assign(this, m_shuffleEnabled, enabled, &AudioController::shuffleEnabledChanged);
+    assignAndNotify(this, m_shuffleEnabled, enabled, &AudioController::shuffleEnabledChanged);
 }
 
 QString AudioController::displayTime() const
@@ -105,7 +95,7 @@ QString AudioController::displayTime() const
 
 QList<CalmTrack> AudioController::filteredTracks() const
 {
-    const CalmAlbum album = m_albumStore.selectedAlbum();
+    const CalmAlbum album = m_albums.selectedAlbum();
     if (!album.isBuiltIn)
         return album.tracks;
     QList<CalmTrack> result;
@@ -162,7 +152,7 @@ QList<CalmTrack> AudioController::preferredPlayableTracks(const QList<CalmTrack>
 
 void AudioController::restoreCurrentTrack()
 {
-    const QList<CalmTrack> albumTracks = m_albumStore.selectedAlbum().tracks;
+    const QList<CalmTrack> albumTracks = m_albums.selectedAlbum().tracks;
     QList<CalmTrack> pool = filteredTracks();
     if (pool.isEmpty())
         pool = albumTracks;
@@ -199,8 +189,9 @@ void AudioController::load(const CalmTrack& track, bool autoPlay)
     if (const auto resolved = resolvedAudio(track)) {
         auto opened = m_engine.openFile(resolved->path);
         if (const auto* error = std::get_if<QString>(&opened)) {
-            printLine(QStringLiteral("Could not open ") + QFileInfo(resolved->path).fileName() +
-                      QStringLiteral(": ") + *error);
+            reportPlaybackError(QStringLiteral("Could not open ") +
+                                QFileInfo(resolved->path).fileName() + QStringLiteral(": ") +
+                                *error);
             return;
         }
         m_audioFile = std::make_unique<AudioFileInfo>(std::get<AudioFileInfo>(std::move(opened)));
@@ -218,7 +209,7 @@ void AudioController::load(const CalmTrack& track, bool autoPlay)
             return;
         }
     }
-    const QList<CalmTrack> fallback = preferredPlayableTracks(m_albumStore.builtInAlbum().tracks);
+    const QList<CalmTrack> fallback = preferredPlayableTracks(m_albums.builtInAlbum().tracks);
     if (!fallback.isEmpty())
         load(fallback.first(), autoPlay);
 }
@@ -270,13 +261,16 @@ void AudioController::play()
         load(m_currentTrack, false);
     if (!m_engine.isRunning()) {
         if (const auto error = m_engine.start()) {
-            printLine(QStringLiteral("Calmcove playback failed: ") + *error);
+            reportPlaybackError(QStringLiteral("Calmcove playback failed: ") + *error);
             setIsPlaying(false);
             return;
         }
     }
     if (!m_engine.isPlayerPlaying())
         m_engine.playPlayer();
+    if (m_audioFile)
+        assignAndNotify(this, m_lastPlaybackError, QString(),
+                        &AudioController::lastPlaybackErrorChanged);
     setIsPlaying(true);
 }
 
@@ -330,7 +324,7 @@ void AudioController::moveTrack(bool forward, bool autoPlay)
 {
     QList<CalmTrack> pool = filteredTracks();
     if (pool.isEmpty())
-        pool = m_albumStore.builtInAlbum().tracks;
+        pool = m_albums.builtInAlbum().tracks;
 
     if (forward && m_currentTrackUsesStarterFallback) {
         QList<CalmTrack> installed;
@@ -378,7 +372,7 @@ void AudioController::select(const CalmTrack& track)
 
 void AudioController::selectAlbum(const CalmAlbum& album)
 {
-    m_albumStore.setSelectedAlbumID(album.id);
+    m_albums.setSelectedAlbumID(album.id);
     const QList<CalmTrack> filtered = filteredTracks();
     if (filtered.contains(m_currentTrack))
         return;
@@ -390,7 +384,7 @@ void AudioController::selectAlbum(const CalmAlbum& album)
 void AudioController::selectMood(Mood mood)
 {
     m_defaults.setValue(selectedMoodKey, rawValue(mood));
-    assign(this, m_selectedMood, mood, &AudioController::selectedMoodChanged);
+    assignAndNotify(this, m_selectedMood, mood, &AudioController::selectedMoodChanged);
     applyPreset(mood);
     const QList<CalmTrack> candidates = preferredPlayableTracks(filteredTracks());
     if (candidates.isEmpty())
@@ -403,7 +397,7 @@ void AudioController::selectMood(Mood mood)
 void AudioController::selectKind(CalmKind kind)
 {
     m_defaults.setValue(selectedKindKey, rawValue(kind));
-    assign(this, m_selectedKind, kind, &AudioController::selectedKindChanged);
+    assignAndNotify(this, m_selectedKind, kind, &AudioController::selectedKindChanged);
     const QList<CalmTrack> candidates = preferredPlayableTracks(filteredTracks());
     if (candidates.contains(m_currentTrack) || candidates.isEmpty())
         return;
@@ -412,9 +406,9 @@ void AudioController::selectKind(CalmKind kind)
 
 void AudioController::handleBuiltInLibraryChanged()
 {
-    if (m_albumStore.selectedAlbumID() != builtInAlbumID)
+    if (m_albums.selectedAlbumID() != builtInAlbumID)
         return;
-    const QList<CalmTrack>& builtInTracks = m_albumStore.builtInAlbum().tracks;
+    const QList<CalmTrack>& builtInTracks = m_albums.builtInAlbum().tracks;
     for (const CalmTrack& track : builtInTracks) {
         if (track.id == m_currentTrack.id) {
             setCurrentTrack(track);
@@ -462,42 +456,42 @@ void AudioController::setVolume(double volume)
     const double clamped = std::clamp(volume, 0.0, 1.0);
     m_defaults.setValue(volumeKey, clamped);
     m_engine.setVolume(clamped);
-    assign(this, m_volume, clamped, &AudioController::volumeChanged);
+    assignAndNotify(this, m_volume, clamped, &AudioController::volumeChanged);
 }
 
 void AudioController::setPlaybackRate(double rate)
 {
     m_engine.setPlaybackRate(rate);
-    assign(this, m_playbackRate, rate, &AudioController::playbackRateChanged);
+    assignAndNotify(this, m_playbackRate, rate, &AudioController::playbackRateChanged);
 }
 
 void AudioController::setLowGain(double decibels)
 {
-    assign(this, m_lowGain, decibels, &AudioController::lowGainChanged);
+    assignAndNotify(this, m_lowGain, decibels, &AudioController::lowGainChanged);
     applyGains();
 }
 
 void AudioController::setMidGain(double decibels)
 {
-    assign(this, m_midGain, decibels, &AudioController::midGainChanged);
+    assignAndNotify(this, m_midGain, decibels, &AudioController::midGainChanged);
     applyGains();
 }
 
 void AudioController::setHighGain(double decibels)
 {
-    assign(this, m_highGain, decibels, &AudioController::highGainChanged);
+    assignAndNotify(this, m_highGain, decibels, &AudioController::highGainChanged);
     applyGains();
 }
 
 void AudioController::setReverbMix(double percent)
 {
     m_engine.setReverbMix(percent);
-    assign(this, m_reverbMix, percent, &AudioController::reverbMixChanged);
+    assignAndNotify(this, m_reverbMix, percent, &AudioController::reverbMixChanged);
 }
 
 void AudioController::applyGains()
 {
-    m_engine.setEqualizerGains(float(m_lowGain), float(m_midGain), float(m_highGain));
+    m_engine.setEqualiserGains(float(m_lowGain), float(m_midGain), float(m_highGain));
 }
 
 void AudioController::applyPreset(Mood mood)
@@ -512,7 +506,7 @@ void AudioController::applyPreset(Mood mood)
 
 void AudioController::setSleepMinutes(double minutes)
 {
-    assign(this, m_sleepMinutes, minutes, &AudioController::sleepMinutesChanged);
+    assignAndNotify(this, m_sleepMinutes, minutes, &AudioController::sleepMinutesChanged);
 }
 
 void AudioController::startSleepTimer()
@@ -546,7 +540,7 @@ void AudioController::sleepTimerTick()
 void AudioController::setCurrentTrack(const CalmTrack& track)
 {
     m_defaults.setValue(currentTrackIDKey, track.id);
-    assign(this, m_currentTrack, track, &AudioController::currentTrackChanged);
+    assignAndNotify(this, m_currentTrack, track, &AudioController::currentTrackChanged);
 }
 
 void AudioController::setIsPlaying(bool playing)
@@ -559,17 +553,24 @@ void AudioController::setIsPlaying(bool playing)
 
 void AudioController::setCurrentTime(double seconds)
 {
-    assign(this, m_currentTime, seconds, &AudioController::currentTimeChanged);
+    assignAndNotify(this, m_currentTime, seconds, &AudioController::currentTimeChanged);
 }
 
 void AudioController::setProgress(double progress)
 {
-    assign(this, m_progress, progress, &AudioController::progressChanged);
+    assignAndNotify(this, m_progress, progress, &AudioController::progressChanged);
 }
 
 void AudioController::setSleepTimeRemaining(double seconds)
 {
-    assign(this, m_sleepTimeRemaining, seconds, &AudioController::sleepTimeRemainingChanged);
+    assignAndNotify(this, m_sleepTimeRemaining, seconds,
+                    &AudioController::sleepTimeRemainingChanged);
+}
+
+void AudioController::reportPlaybackError(const QString& message)
+{
+    printLine(message);
+    assignAndNotify(this, m_lastPlaybackError, message, &AudioController::lastPlaybackErrorChanged);
 }
 
 } // namespace calmcove

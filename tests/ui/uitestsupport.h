@@ -24,7 +24,7 @@ struct PanelHarness
 {
     QTemporaryDir dir;
     UserDefaults defaults{dir.path() + QStringLiteral("/settings.conf")};
-    TestNetworkMonitor* network = nullptr;
+    TestNetworkMonitor network;
     std::unique_ptr<CalmcoveRuntime> runtime;
 
     PanelHarness()
@@ -32,12 +32,9 @@ struct PanelHarness
         LaunchOptions options;
         options.headless = true;
         options.audioOutput = QStringLiteral("null");
-        AudioPackStoreOptions library;
-        library.packsRoot = dir.path() + QStringLiteral("/packs");
-        auto monitor = std::make_unique<TestNetworkMonitor>();
-        network = monitor.get();
-        library.networkMonitor = std::move(monitor);
-        runtime = std::make_unique<CalmcoveRuntime>(options, defaults, std::move(library));
+        runtime = std::make_unique<CalmcoveRuntime>(options, defaults,
+                                                    PlatformServices{.networkMonitor = &network});
+        runtime->start();
     }
 
     AudioController& controller() { return runtime->controller(); }
@@ -78,7 +75,7 @@ struct PanelHarness
     // Offline and asked to install: the library waits for the network.
     void waitForNetwork()
     {
-        network->setOnline(false);
+        network.setOnline(false);
         library().installLatestPackIfNeeded(false);
         QCoreApplication::processEvents();
     }

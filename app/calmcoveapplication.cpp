@@ -1,0 +1,63 @@
+#include "calmcoveapplication.h"
+
+#include "app/calmcoveruntime.h"
+#include "platform/networkinformationmonitor.h"
+#include "platform/singleinstance.h"
+#include "platform/unixsignalwatcher.h"
+#include "platform/userdefaults.h"
+#include "ui/desktoproot.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+namespace calmcove {
+
+CalmcoveApplication::CalmcoveApplication(LaunchOptions options, QObject* parent)
+    : QObject(parent), m_options(std::move(options)), m_defaults(UserDefaults::standard()),
+      // First of all: a signal that arrives during start-up still quits through the loop.
+      m_signalWatcher(std::make_unique<UnixSignalWatcher>())
+{
+    connect(m_signalWatcher.get(), &UnixSignalWatcher::terminationRequested,
+            QCoreApplication::instance(), &QCoreApplication::quit);
+}
+
+CalmcoveApplication::~CalmcoveApplication()
+{
+    m_desktop.reset();
+    m_runtime.reset();
+    m_defaults.sync();
+}
+
+bool CalmcoveApplication::start()
+{
+    // A second launch hands its files to the running Calmcove and ends.
+    m_instance = std::make_unique<SingleInstance>();
+    if (m_instance->handOver(handOverArguments(m_options)))
+        return false;
+    m_instance->listen();
+
+    for (const QString& assignment : std::as_const(m_options.settingOverrides))
+        m_defaults.addOverride(assignment);
+
+    m_networkMonitor = std::make_unique<NetworkInformationMonitor>();
+    m_runtime = std::make_unique<CalmcoveRuntime>(
+        m_options, m_defaults, PlatformServices{.networkMonitor = m_networkMonitor.get()});
+    if (!m_options.headless)
+        m_desktop = std::make_unique<DesktopRoot>(*m_runtime);
+    m_runtime->start();
+
+    // A later launch with nothing to import, or with --panel, brings up the panel.
+    connect(m_instance.get(), &SingleInstance::argumentsReceived, m_runtime.get(),
+            [this](QStringList handedOver) {
+                const bool panel = handedOver.removeAll(QStringLiteral("--panel")) > 0;
+                if (m_desktop && (panel || handedOver.isEmpty()))
+                    m_desktop->showPanel();
+                m_runtime->open(handedOver);
+            });
+    if (m_desktop && m_options.showPanel)
+        QTimer::singleShot(0, m_runtime.get(), [this] { m_desktop->showPanel(); });
+    QTimer::singleShot(0, m_runtime.get(), [this] { m_runtime->open(m_options.openArguments); });
+    return true;
+}
+
+} // namespace calmcove
