@@ -99,3 +99,8 @@ private:
 } // namespace calmcove
 
 Q_DECLARE_METATYPE(calmcove::PortalShortcut)
+
+// D-Bus marshalling of the (sa{sv}) entries.
+class QDBusArgument;
+QDBusArgument& operator<<(QDBusArgument& argument, const calmcove::PortalShortcut& shortcut);
+const QDBusArgument& operator>>(const QDBusArgument& argument, calmcove::PortalShortcut& shortcut);
