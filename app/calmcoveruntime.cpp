@@ -3,9 +3,11 @@
 #include "albums/albumstore.h"
 #include "library/audiopackstore.h"
 #include "packstoreaudiolibrary.h"
+#include "platform/nonehotkeybackend.h"
 #include "playback/audiocontroller.h"
 #include "playback/audioengine.h"
 #include "playback/engineplayback.h"
+#include "shortcuts/shortcutmanager.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -20,6 +22,12 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
 
 CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
                                  AudioPackStoreOptions libraryOptions, QObject* parent)
+    : CalmcoveRuntime(options, defaults, std::move(libraryOptions), nullptr, parent)
+{}
+
+CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
+                                 AudioPackStoreOptions libraryOptions, HotkeyBackend* hotkeys,
+                                 QObject* parent)
     : QObject(parent),
       m_engine(std::make_unique<AudioEngine>(createAudioOutput(options.audioOutput))),
       m_playback(std::make_unique<EnginePlayback>(*m_engine))
@@ -34,6 +42,14 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
     m_library = std::make_unique<PackStoreAudioLibrary>(*m_audioPackStore);
     m_controller =
         std::make_unique<AudioController>(*m_albumStore, *m_library, *m_playback, defaults);
+
+    // Stored shortcuts are registered here; presses reach the player from now on.
+    if (!hotkeys) {
+        m_fallbackHotkeys = std::make_unique<NoneHotkeyBackend>();
+        hotkeys = m_fallbackHotkeys.get();
+    }
+    m_shortcutManager = std::make_unique<ShortcutManager>(defaults, *hotkeys);
+    m_shortcutManager->setController(m_controller.get());
 
     // The album store first, so that the player's re-check reads the new default album.
     connect(m_audioPackStore.get(), &AudioPackStore::libraryDidChange, this,

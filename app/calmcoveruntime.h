@@ -17,7 +17,9 @@ class AudioController;
 class AudioEngine;
 class AudioPackStore;
 class EnginePlayback;
+class HotkeyBackend;
 class PackStoreAudioLibrary;
+class ShortcutManager;
 class UserDefaults;
 struct AudioPackStoreOptions;
 
@@ -30,12 +32,18 @@ public:
     // Tests replace the library's folders, clock and network monitor.
     CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
                     AudioPackStoreOptions libraryOptions, QObject* parent = nullptr);
+    // `hotkeys` is the session's hotkey facility, made by the application root and
+    // outliving the runtime; without one every shortcut registration is refused.
+    CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
+                    AudioPackStoreOptions libraryOptions, HotkeyBackend* hotkeys,
+                    QObject* parent = nullptr);
     ~CalmcoveRuntime() override;
 
     AlbumStore& albumStore() const { return *m_albumStore; }
     AudioPackStore& audioPackStore() const { return *m_audioPackStore; }
     AudioController& controller() const { return *m_controller; }
     AudioEngine& engine() const { return *m_engine; }
+    ShortcutManager& shortcutManager() const { return *m_shortcutManager; }
 
     // Imports what the command line named: folders become albums, loose audio files one
     // album, and http(s) links are queued as URL imports.
@@ -48,6 +56,8 @@ private:
     std::unique_ptr<AudioPackStore> m_audioPackStore;
     std::unique_ptr<PackStoreAudioLibrary> m_library;
     std::unique_ptr<AudioController> m_controller;
+    std::unique_ptr<HotkeyBackend> m_fallbackHotkeys;
+    std::unique_ptr<ShortcutManager> m_shortcutManager;
 };
 
 } // namespace calmcove

@@ -4,9 +4,12 @@
 #include "albums/albumstore.h"
 #include "app/appversion.h"
 #include "app/calmcoveruntime.h"
+#include "library/audiopackstore.h"
+#include "platform/hotkeybackendfactory.h"
 #include "platform/singleinstance.h"
 #include "platform/unixsignalwatcher.h"
 #include "platform/userdefaults.h"
+#include "shortcuts/shortcutmanager.h"
 #include "ui/qtimportdialogs.h"
 
 #include <cstdio>
@@ -64,7 +67,10 @@ int main(int argc, char** argv)
     QObject::connect(&signalWatcher, &calmcove::UnixSignalWatcher::terminationRequested, app.get(),
                      &QCoreApplication::quit);
 
-    calmcove::CalmcoveRuntime runtime(options, defaults);
+    const auto hotkeys =
+        calmcove::createHotkeyBackend(calmcove::ShortcutManager::hotkeyDescriptions());
+    calmcove::CalmcoveRuntime runtime(options, defaults, calmcove::AudioPackStoreOptions{},
+                                      hotkeys.get());
     calmcove::QtImportDialogs dialogs;
     if (!options.headless)
         runtime.albumStore().setDialogs(&dialogs);

@@ -8,6 +8,7 @@
 #include "model/tracklibrary.h"
 #include "platform/userdefaults.h"
 #include "playback/audiocontroller.h"
+#include "shortcuts/shortcutmanager.h"
 #include "support/qtprinters.h"
 
 #include <gtest/gtest.h>
@@ -40,6 +41,51 @@ TEST(RuntimeTest, FirstLaunchPlaysAStarterTrackOnTheNextTurn)
     QSignalSpy started(&runtime.controller(), &AudioController::playbackStateDidChange);
     ASSERT_TRUE(started.wait(2000));
     EXPECT_TRUE(runtime.controller().isPlaying());
+}
+
+// Accepts every hotkey and presses them on demand.
+class PressableHotkeys : public HotkeyBackend
+{
+public:
+    HotkeyRegistration registerHotkey(quint32 id, HotkeyCombination) override
+    {
+        registered << id;
+        return HotkeyRegistration::registered;
+    }
+    void unregisterHotkey(quint32 id) override { registered.removeAll(id); }
+    QString name() const override { return QStringLiteral("pressable"); }
+    QList<quint32> registered;
+};
+
+TEST(RuntimeTest, StoredShortcutIsRegisteredAtStartUpAndDrivesThePlayer)
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.path() + QStringLiteral("/settings.conf"));
+    defaults.setValue(ShortcutManager::defaultsKey,
+                      QByteArray(R"({"playPause":{"keyCode":49,"modifiers":6144}})"));
+    PressableHotkeys hotkeys;
+    CalmcoveRuntime runtime(nullOutput(), defaults, AudioPackStoreOptions{}, &hotkeys);
+    EXPECT_EQ(hotkeys.registered, QList<quint32>{1});
+    EXPECT_EQ(runtime.shortcutManager().controller(), &runtime.controller());
+
+    // Pressed before the deferred play(): that play() then finds it playing already.
+    Q_EMIT hotkeys.activated(1);
+    EXPECT_TRUE(runtime.controller().isPlaying());
+    Q_EMIT hotkeys.activated(1);
+    EXPECT_FALSE(runtime.controller().isPlaying());
+}
+
+TEST(RuntimeTest, WithoutAHotkeyFacilityStoredShortcutsAreRefused)
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.path() + QStringLiteral("/settings.conf"));
+    const QByteArray stored(R"({"next":{"keyCode":124,"modifiers":6144}})");
+    defaults.setValue(ShortcutManager::defaultsKey, stored);
+    CalmcoveRuntime runtime(nullOutput(), defaults);
+    EXPECT_TRUE(runtime.shortcutManager().shortcuts().isEmpty());
+    EXPECT_EQ(runtime.shortcutManager().errorMessage(),
+              ShortcutManager::registrationFailureMessage(ShortcutAction::next));
+    EXPECT_EQ(defaults.value(ShortcutManager::defaultsKey).toByteArray(), stored);
 }
 
 TEST(RuntimeTest, LibraryChangesReachTheAlbumBeforeThePlayer)
