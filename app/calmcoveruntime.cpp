@@ -1,12 +1,13 @@
 #include "calmcoveruntime.h"
 
 #include "albums/albumstore.h"
+#include "albumstoreselection.h"
+#include "audio/audioengine.h"
 #include "library/audiopackstore.h"
 #include "packstoreaudiolibrary.h"
 #include "platform/nonehotkeybackend.h"
 #include "playback/audiocontroller.h"
-#include "playback/audioengine.h"
-#include "playback/engineplayback.h"
+#include "playback/audioengineadapter.h"
 #include "shortcuts/shortcutmanager.h"
 
 #include <QPointer>
@@ -16,23 +17,15 @@
 namespace calmcove {
 
 CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
-                                 QObject* parent)
-    : CalmcoveRuntime(options, defaults, AudioPackStoreOptions{}, parent)
-{}
-
-CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
-                                 AudioPackStoreOptions libraryOptions, QObject* parent)
-    : CalmcoveRuntime(options, defaults, std::move(libraryOptions), nullptr, parent)
-{}
-
-CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
-                                 AudioPackStoreOptions libraryOptions, HotkeyBackend* hotkeys,
-                                 QObject* parent)
+                                 PlatformServices services, QObject* parent)
     : QObject(parent),
       m_engine(std::make_unique<AudioEngine>(createAudioOutput(options.audioOutput))),
-      m_playback(std::make_unique<EnginePlayback>(*m_engine))
+      m_playback(std::make_unique<AudioEngineAdapter>(*m_engine))
 {
-    m_albumStore = std::make_unique<AlbumStore>(defaults, AlbumStore::defaultRootDirectory());
+    m_albumStore = std::make_unique<AlbumStore>(defaults, AlbumStore::defaultRootDirectory(),
+                                                services.networkMonitor);
+    AudioPackStoreOptions libraryOptions;
+    libraryOptions.networkMonitor = services.networkMonitor;
     m_audioPackStore = std::make_unique<AudioPackStore>(defaults, std::move(libraryOptions));
 
     // The default album holds the installed library before the player restores its track.
@@ -40,10 +33,12 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
         AudioPackStore::tracksForDefaultAlbum(m_audioPackStore->installedManifest()));
 
     m_library = std::make_unique<PackStoreAudioLibrary>(*m_audioPackStore);
+    m_albumSelection = std::make_unique<AlbumStoreSelection>(*m_albumStore);
     m_controller =
-        std::make_unique<AudioController>(*m_albumStore, *m_library, *m_playback, defaults);
+        std::make_unique<AudioController>(*m_albumSelection, *m_library, *m_playback, defaults);
 
     // Stored shortcuts are registered here; presses reach the player from now on.
+    HotkeyBackend* hotkeys = services.hotkeys;
     if (!hotkeys) {
         m_fallbackHotkeys = std::make_unique<NoneHotkeyBackend>();
         hotkeys = m_fallbackHotkeys.get();
@@ -60,7 +55,10 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
                 if (controller)
                     controller->handleBuiltInLibraryChanged();
             });
+}
 
+void CalmcoveRuntime::start()
+{
     m_audioPackStore->startAutomaticUpdates();
 
     QTimer::singleShot(0, this, [controller = QPointer(m_controller.get())] {

@@ -12,8 +12,9 @@
 #include "shortcuts/shortcutmanager.h"
 #include "support/xvfbsession.h"
 
-#include "albums/albumstore.h"
+#include "model/tracklibrary.h"
 #include "platform/userdefaults.h"
+#include "playback/albumselection.h"
 #include "playback/trackaudiolibrary.h"
 
 #include <algorithm>
@@ -53,6 +54,17 @@ public:
     }
     quint32 serverTime = 0;
     quint64 arrival = 0;
+};
+
+class DefaultAlbumSelection : public AlbumSelection
+{
+public:
+    CalmAlbum selectedAlbum() const override { return album; }
+    const CalmAlbum& builtInAlbum() const override { return album; }
+    QString selectedAlbumID() const override { return album.id; }
+    void setSelectedAlbumID(const QString&) override {}
+
+    CalmAlbum album = TrackLibrary::builtInAlbum();
 };
 
 class Library : public TrackAudioLibrary
@@ -103,7 +115,7 @@ int main(int argc, char** argv)
 
     QTemporaryDir directory;
     UserDefaults defaults(directory.path() + QStringLiteral("/settings.conf"));
-    AlbumStore albums(defaults, directory.path() + QStringLiteral("/albums"));
+    DefaultAlbumSelection albums;
     Library library;
     test::ManualEngine engine;
     AudioController controller(albums, library, engine, defaults);

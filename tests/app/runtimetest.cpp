@@ -36,6 +36,7 @@ TEST(RuntimeTest, FirstLaunchPlaysAStarterTrackOnTheNextTurn)
 
     EXPECT_EQ(runtime.albumStore().builtInAlbum(), TrackLibrary::builtInAlbum());
     EXPECT_TRUE(TrackLibrary::starterTrackIDs().contains(runtime.controller().currentTrack().id));
+    runtime.start();
     EXPECT_FALSE(runtime.controller().isPlaying()); // not before the event loop turns
 
     QSignalSpy started(&runtime.controller(), &AudioController::playbackStateDidChange);
@@ -64,7 +65,7 @@ TEST(RuntimeTest, StoredShortcutIsRegisteredAtStartUpAndDrivesThePlayer)
     defaults.setValue(ShortcutManager::defaultsKey,
                       QByteArray(R"({"playPause":{"keyCode":49,"modifiers":6144}})"));
     PressableHotkeys hotkeys;
-    CalmcoveRuntime runtime(nullOutput(), defaults, AudioPackStoreOptions{}, &hotkeys);
+    CalmcoveRuntime runtime(nullOutput(), defaults, PlatformServices{.hotkeys = &hotkeys});
     EXPECT_EQ(hotkeys.registered, QList<quint32>{1});
     EXPECT_EQ(runtime.shortcutManager().controller(), &runtime.controller());
 

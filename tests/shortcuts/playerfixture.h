@@ -3,8 +3,9 @@
 // A real playback controller on the manual-clock engine, with three installed tracks so
 // that next and previous move, for the tests that drive it through hotkeys.
 
-#include "albums/albumstore.h"
+#include "model/tracklibrary.h"
 #include "platform/userdefaults.h"
+#include "playback/albumselection.h"
 #include "playback/audiocontroller.h"
 #include "playback/manualengine.h"
 #include "playback/trackaudiolibrary.h"
@@ -27,6 +28,18 @@ public:
     void requestLatestPackIfNeeded() override {}
 };
 
+// Only the default album, selected.
+class DefaultAlbumSelection : public AlbumSelection
+{
+public:
+    CalmAlbum selectedAlbum() const override { return album; }
+    const CalmAlbum& builtInAlbum() const override { return album; }
+    QString selectedAlbumID() const override { return album.id; }
+    void setSelectedAlbumID(const QString&) override {}
+
+    CalmAlbum album = TrackLibrary::builtInAlbum();
+};
+
 class PlayerFixture
 {
 public:
@@ -47,7 +60,7 @@ public:
 
     QTemporaryDir directory;
     UserDefaults defaults{directory.path() + QStringLiteral("/settings.conf")};
-    AlbumStore albums{defaults, directory.path() + QStringLiteral("/albums")};
+    DefaultAlbumSelection albums;
     InstalledLibrary library;
     ManualEngine engine;
 
