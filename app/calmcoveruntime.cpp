@@ -6,6 +6,7 @@
 #include "playback/audiocontroller.h"
 #include "playback/audioengine.h"
 #include "playback/engineplayback.h"
+#include "updates/appstoreversionchecker.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -34,6 +35,9 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
     m_library = std::make_unique<PackStoreAudioLibrary>(*m_audioPackStore);
     m_controller =
         std::make_unique<AudioController>(*m_albumStore, *m_library, *m_playback, defaults);
+
+    // The update checker starts the updater's schedule and applies its one-time defaults.
+    m_appStoreVersionChecker = std::make_unique<AppStoreVersionChecker>(defaults);
 
     // The album store first, so that the player's re-check reads the new default album.
     connect(m_audioPackStore.get(), &AudioPackStore::libraryDidChange, this,

@@ -13,6 +13,7 @@
 namespace calmcove {
 
 class AlbumStore;
+class AppStoreVersionChecker;
 class AudioController;
 class AudioEngine;
 class AudioPackStore;
@@ -36,6 +37,7 @@ public:
     AudioPackStore& audioPackStore() const { return *m_audioPackStore; }
     AudioController& controller() const { return *m_controller; }
     AudioEngine& engine() const { return *m_engine; }
+    AppStoreVersionChecker& appStoreVersionChecker() const { return *m_appStoreVersionChecker; }
 
     // Imports what the command line named: folders become albums, loose audio files one
     // album, and http(s) links are queued as URL imports.
@@ -48,6 +50,7 @@ private:
     std::unique_ptr<AudioPackStore> m_audioPackStore;
     std::unique_ptr<PackStoreAudioLibrary> m_library;
     std::unique_ptr<AudioController> m_controller;
+    std::unique_ptr<AppStoreVersionChecker> m_appStoreVersionChecker;
 };
 
 } // namespace calmcove

@@ -8,6 +8,8 @@
 #include "platform/unixsignalwatcher.h"
 #include "platform/userdefaults.h"
 #include "ui/qtimportdialogs.h"
+#include "ui/updatewindows.h"
+#include "updates/appstoreversionchecker.h"
 
 #include <cstdio>
 #include <memory>
@@ -64,10 +66,14 @@ int main(int argc, char** argv)
     QObject::connect(&signalWatcher, &calmcove::UnixSignalWatcher::terminationRequested, app.get(),
                      &QCoreApplication::quit);
 
+    // Before the runtime, so that it outlives the updater that shows it.
+    calmcove::UpdateWindows updateWindows;
     calmcove::CalmcoveRuntime runtime(options, defaults);
     calmcove::QtImportDialogs dialogs;
-    if (!options.headless)
+    if (!options.headless) {
         runtime.albumStore().setDialogs(&dialogs);
+        runtime.appStoreVersionChecker().setUserDriver(&updateWindows);
+    }
     QObject::connect(&instance, &calmcove::SingleInstance::argumentsReceived, &runtime,
                      &calmcove::CalmcoveRuntime::open);
     QTimer::singleShot(0, &runtime, [&runtime, &options] { runtime.open(options.openArguments); });

@@ -41,8 +41,8 @@ Key publicKeyFromDer(const QByteArray& der)
 QByteArray pemText(EVP_PKEY* key, bool privateKey)
 {
     Bio bio(BIO_new(BIO_s_mem()));
-    const int written = privateKey ? PEM_write_bio_PKCS8PrivateKey(bio.get(), key, nullptr,
-                                                                   nullptr, 0, nullptr, nullptr)
+    const int written = privateKey ? PEM_write_bio_PKCS8PrivateKey(bio.get(), key, nullptr, nullptr,
+                                                                   0, nullptr, nullptr)
                                    : PEM_write_bio_PUBKEY(bio.get(), key);
     if (written != 1)
         return {};
@@ -84,7 +84,8 @@ bool verifyEd25519FileSignature(const QByteArray& publicKey, const QString& path
     const Context context(EVP_MD_CTX_new());
     const bool valid =
         context && EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
-        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.constData()),
+        EVP_DigestVerify(context.get(),
+                         reinterpret_cast<const unsigned char*>(signature.constData()),
                          size_t(signature.size()), bytes, size_t(file.size())) == 1;
     file.unmap(const_cast<uchar*>(bytes));
     return valid;

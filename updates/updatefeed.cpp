@@ -17,7 +17,8 @@ using Decoded = Expected<UpdateRelease, UpdateFeedError>;
 
 UpdateFeedError feedError(int index, const QString& what)
 {
-    return UpdateFeedError{QStringLiteral("Release %1 of the update feed: %2").arg(index + 1).arg(what)};
+    return UpdateFeedError{
+        QStringLiteral("Release %1 of the update feed: %2").arg(index + 1).arg(what)};
 }
 
 std::optional<QString> stringMember(const QJsonObject& object, const char* key)
@@ -43,7 +44,8 @@ Decoded decodeRelease(const QJsonValue& value, int index)
 
     const auto url = stringMember(object, "url");
     release.archiveURL = QUrl(url.value_or(QString()), QUrl::StrictMode);
-    if (!url || !release.archiveURL.isValid() || release.archiveURL.scheme() != QLatin1String("https") ||
+    if (!url || !release.archiveURL.isValid() ||
+        release.archiveURL.scheme() != QLatin1String("https") ||
         release.archiveURL.host().isEmpty())
         return feedError(index, QStringLiteral("\"url\" is not an https address"));
 
@@ -86,8 +88,8 @@ Decoded decodeRelease(const QJsonValue& value, int index)
     }
     if (object.contains(QLatin1String("releasePage"))) {
         const QUrl page(stringMember(object, "releasePage").value_or(QString()), QUrl::StrictMode);
-        if (!page.isValid() || (page.scheme() != QLatin1String("https") &&
-                                page.scheme() != QLatin1String("http")))
+        if (!page.isValid() ||
+            (page.scheme() != QLatin1String("https") && page.scheme() != QLatin1String("http")))
             return feedError(index, QStringLiteral("\"releasePage\" is not a web address"));
         release.releasePage = page;
     }

@@ -225,7 +225,8 @@ int runKeygen(const QStringList& arguments)
     if (!parse(parser, arguments, {valueOption("output", "folder for the key files")},
                {QStringLiteral("output")}))
         return usageError(QStringLiteral("keygen: wrong usage"));
-    const PackResult<ReleaseKeyFiles> files = makeReleaseKeys(parser.value(QStringLiteral("output")));
+    const PackResult<ReleaseKeyFiles> files =
+        makeReleaseKeys(parser.value(QStringLiteral("output")));
     if (!files) {
         printError(files.message());
         return 1;
@@ -266,11 +267,11 @@ int runRelease(const QStringList& arguments)
         printError(report.message());
         return 1;
     }
-    std::printf("%s Calmcove %s (%lld bytes, SHA-256 %s) in %s, which lists %d release(s)\n",
-                report->replacedEarlierEntry ? "Replaced" : "Added",
-                qPrintable(report->release.version), static_cast<long long>(report->release.byteCount),
-                qPrintable(report->release.sha256), qPrintable(options.feedPath),
-                report->releaseCount);
+    std::printf(
+        "%s Calmcove %s (%lld bytes, SHA-256 %s) in %s, which lists %d release(s)\n",
+        report->replacedEarlierEntry ? "Replaced" : "Added", qPrintable(report->release.version),
+        static_cast<long long>(report->release.byteCount), qPrintable(report->release.sha256),
+        qPrintable(options.feedPath), report->releaseCount);
     return 0;
 }
 

@@ -37,8 +37,9 @@ PackResult<ReleaseKeyFiles> makeReleaseKeys(const QString& directory)
     if (!QDir().mkpath(directory))
         return packFailure(QStringLiteral("Could not create %1").arg(directory));
     const QDir folder(directory);
-    const ReleaseKeyFiles files{folder.absoluteFilePath(QStringLiteral("calmcove-release-key.pem")),
-                                folder.absoluteFilePath(QStringLiteral("calmcove-release-key.pub.pem"))};
+    const ReleaseKeyFiles files{
+        folder.absoluteFilePath(QStringLiteral("calmcove-release-key.pem")),
+        folder.absoluteFilePath(QStringLiteral("calmcove-release-key.pub.pem"))};
     if (QFileInfo::exists(files.privateKey))
         return packFailure(
             QStringLiteral("%1 exists; a new key would not be trusted by installed copies. "
@@ -90,7 +91,8 @@ PackResult<ReleaseReport> publishRelease(const ReleaseOptions& options)
                                    .arg(options.feedPath, existing.errorString()));
         Expected<UpdateFeed, UpdateFeedError> decoded = decodeUpdateFeed(existing.readAll());
         if (!decoded)
-            return packFailure(QStringLiteral("%1: %2").arg(options.feedPath, decoded.error().message));
+            return packFailure(
+                QStringLiteral("%1: %2").arg(options.feedPath, decoded.error().message));
         feed = std::move(*decoded);
     }
 
