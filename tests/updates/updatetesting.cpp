@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTimer>
@@ -14,14 +15,6 @@
 namespace calmcove::test {
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        throw std::runtime_error("cannot write " + path.toStdString());
-}
 
 QString run(const QString& program, const QStringList& arguments)
 {
@@ -36,6 +29,20 @@ QString run(const QString& program, const QStringList& arguments)
 }
 
 } // namespace
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        throw std::runtime_error("cannot write " + path.toStdString());
+}
 
 void writeReleaseTree(const QString& path, const QString& version, qint64 payloadBytes,
                       bool releaseMarker)

@@ -25,6 +25,9 @@ void writeReleaseTree(const QString& path, const QString& version, qint64 payloa
 // Every regular file under `path` by relative path, with its SHA-256 and mode.
 QMap<QString, QString> snapshotTree(const QString& path);
 
+QByteArray readFile(const QString& path);
+void writeFile(const QString& path, const QByteArray& content);
+
 // What `program --version` prints, trimmed; empty when it does not run.
 QString reportedVersion(const QString& program);
 
