@@ -259,6 +259,10 @@ QCoro::Task<> Updater::runSession(bool userInitiated)
     }
 
     const bool canInstall = m_options.configuration.tree.canUpdateItself();
+    if (!userInitiated && m_pendingInstall && m_pendingInstall->version == release.version) {
+        finishSession(); // already unpacked, waiting for the quit
+        co_return;
+    }
     if (canInstall && !userInitiated && automaticallyDownloadsUpdates()) {
         // Installed quietly when the program quits.
         auto staging = downloadAndStage(session, release);
