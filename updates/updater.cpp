@@ -1,7 +1,6 @@
 #include "updater.h"
 
 #include "library/filedigest.h"
-#include "platform/networkinformationmonitor.h"
 #include "platform/userdefaults.h"
 #include "updates/releasesignature.h"
 #include "updates/updateconfig.h"
@@ -47,8 +46,6 @@ Updater::Updater(UserDefaults& defaults, UpdateUserDriverDelegate& delegate, Upd
       m_publicKey(ed25519PublicKeyFromText(m_options.configuration.publicKey)),
       m_clock(m_options.clock ? m_options.clock : std::make_shared<LibraryClock>())
 {
-    if (!m_options.networkMonitor)
-        m_options.networkMonitor = std::make_unique<NetworkInformationMonitor>();
     if (QCoreApplication::instance())
         connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
                 &Updater::installPendingUpdate);
@@ -56,7 +53,8 @@ Updater::Updater(UserDefaults& defaults, UpdateUserDriverDelegate& delegate, Upd
 
 Updater::~Updater()
 {
-    m_options.networkMonitor->stop();
+    if (m_options.networkMonitor && m_networkWatch)
+        m_options.networkMonitor->unwatch(m_networkWatch);
     // Wakes every suspended step of a running session, which then ends without touching
     // anything of this object but the session.
     m_destroying = true;
@@ -116,13 +114,14 @@ void Updater::start()
     // This program runs, so a tree that an exchange moved aside is no longer needed.
     if (m_options.configuration.tree.canUpdateItself())
         m_options.configuration.tree.removeLeftovers();
-    m_options.networkMonitor->start([this](const NetworkPath& path) {
-        m_networkUsable = path.satisfied;
-        if (m_networkUsable && m_waitingForNetwork) {
-            m_waitingForNetwork = false;
-            scheduledCheckIsDue();
-        }
-    });
+    if (m_options.networkMonitor)
+        m_networkWatch = m_options.networkMonitor->watch([this](const NetworkPath& path) {
+            m_networkUsable = path.satisfied;
+            if (m_networkUsable && m_waitingForNetwork) {
+                m_waitingForNetwork = false;
+                scheduledCheckIsDue();
+            }
+        });
     scheduleNextCheck();
 }
 

@@ -10,7 +10,7 @@
 
 #include "library/asyncwait.h"
 #include "library/audiopackclient.h"
-#include "library/networkpathmonitor.h"
+#include "platform/networkpathmonitor.h"
 #include "updates/installtree.h"
 #include "updates/updateuserdriver.h"
 
@@ -44,8 +44,8 @@ struct UpdaterOptions
     UpdaterConfiguration configuration = UpdaterConfiguration::current();
     // Null: the wall clock and real timers.
     std::shared_ptr<LibraryClock> clock;
-    // Null: the system monitor.
-    std::unique_ptr<NetworkPathMonitor> networkMonitor;
+    // Not owned, outlives the updater; null: the network counts as always usable.
+    NetworkPathMonitor* networkMonitor = nullptr;
     AudioPackClientTimeouts timeouts;
     // Starts the program at `executable` once this process has ended, and quits.
     // Empty: a detached shell waits for this process, then starts it.
@@ -143,6 +143,7 @@ private:
     std::unique_ptr<QObject> m_scheduleContext; // its destruction drops the pending timer
     std::optional<QDateTime> m_nextCheck;
     std::optional<StagedTree> m_pendingInstall;
+    NetworkPathMonitor::WatchID m_networkWatch = 0;
     bool m_started = false;
     bool m_destroying = false;
     bool m_networkUsable = true;

@@ -62,9 +62,7 @@ UpdaterOptions UpdaterFixture::options()
     options.configuration = UpdaterConfiguration{"0.1.0", server.url("/feed.json").toString(),
                                                  workshop().publicKeyText(), InstallTree(treePath)};
     options.clock = clock;
-    auto networkMonitor = std::make_unique<TestNetworkMonitor>();
-    monitor = networkMonitor.get();
-    options.networkMonitor = std::move(networkMonitor);
+    options.networkMonitor = monitor.get();
     options.relaunch = [this](const QString& executable) { relaunched << executable; };
     return options;
 }

@@ -54,7 +54,7 @@ protected:
     QString treePath;
     std::unique_ptr<UserDefaults> defaults;
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
-    TestNetworkMonitor* monitor = nullptr; // of the last updater made
+    std::unique_ptr<TestNetworkMonitor> monitor = std::make_unique<TestNetworkMonitor>();
     ScriptedUserDriver driver;
     RecordingDelegate delegate;
     QStringList relaunched;
