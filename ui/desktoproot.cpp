@@ -2,6 +2,7 @@
 
 #include "albums/albumstore.h"
 #include "app/calmcoveruntime.h"
+#include "updates/appstoreversionchecker.h"
 
 namespace calmcove {
 
@@ -9,11 +10,13 @@ DesktopRoot::DesktopRoot(CalmcoveRuntime& runtime)
     : m_runtime(runtime), m_importPanels(runtime.albumStore(), m_importDialogs)
 {
     m_runtime.albumStore().setDialogs(&m_importDialogs);
+    m_runtime.appStoreVersionChecker().setUserDriver(&m_updateWindows);
 }
 
-// The store may outlive the dialogs it asks.
+// The stores may outlive the dialogs and windows they ask.
 DesktopRoot::~DesktopRoot()
 {
+    m_runtime.appStoreVersionChecker().setUserDriver(nullptr);
     m_runtime.albumStore().setDialogs(nullptr);
 }
 

@@ -2,11 +2,12 @@
 
 // The desktop side of the application root, built after the runtime's stores and
 // controllers and before the runtime starts: it owns what the user sees and answers,
-// today the import dialogs (the tray icon and the windows join it), and links them to
+// the import dialogs and the update windows (the tray icon and the windows join it), and links them to
 // the stores. Only created when the process has a display. Main thread only.
 
 #include "albums/importpanels.h"
 #include "ui/qtimportdialogs.h"
+#include "ui/updatewindows.h"
 
 namespace calmcove {
 
@@ -28,6 +29,7 @@ public:
 private:
     CalmcoveRuntime& m_runtime;
     QtImportDialogs m_importDialogs;
+    UpdateWindows m_updateWindows;
     ImportPanels m_importPanels;
 };
 
