@@ -7,6 +7,7 @@
 #include "platform/singleinstance.h"
 #include "platform/unixsignalwatcher.h"
 #include "platform/userdefaults.h"
+#include "ui/albummanagerwindowpresenter.h"
 #include "ui/qtimportdialogs.h"
 
 #include <cstdio>
@@ -46,13 +47,15 @@ int main(int argc, char** argv)
         app = std::make_unique<QCoreApplication>(argc, argv);
     else
         app = std::make_unique<QApplication>(argc, argv);
+    if (!options.headless) // a tray program: closing its last window does not end it
+        QApplication::setQuitOnLastWindowClosed(false);
     QCoreApplication::setOrganizationName(QStringLiteral("Calmcove"));
     QCoreApplication::setApplicationName(QStringLiteral("Calmcove"));
     QCoreApplication::setApplicationVersion(calmcove::appVersion());
 
     // A second launch hands its files to the running Calmcove and ends.
     calmcove::SingleInstance instance;
-    if (instance.handOver(options.openArguments))
+    if (instance.handOver(options.handOverArguments()))
         return 0;
     instance.listen();
 
@@ -68,8 +71,23 @@ int main(int argc, char** argv)
     calmcove::QtImportDialogs dialogs;
     if (!options.headless)
         runtime.albumStore().setDialogs(&dialogs);
+    // The album manager, linked to the player and the stores (never shown headless).
+    calmcove::AlbumManagerWindowPresenter albumManager;
+    if (!options.headless) {
+        albumManager.setController(&runtime.controller());
+        albumManager.setAlbumStore(&runtime.albumStore());
+        albumManager.setAudioPackStore(&runtime.audioPackStore());
+    }
     QObject::connect(&instance, &calmcove::SingleInstance::argumentsReceived, &runtime,
-                     &calmcove::CalmcoveRuntime::open);
+                     [&runtime, &albumManager](const QStringList& handedOver) {
+                         const auto [open, showAlbumManager] =
+                             calmcove::splitHandedOverArguments(handedOver);
+                         runtime.open(open);
+                         if (showAlbumManager)
+                             albumManager.show();
+                     });
+    if (options.showAlbumManager)
+        QTimer::singleShot(0, &albumManager, &calmcove::AlbumManagerWindowPresenter::show);
     QTimer::singleShot(0, &runtime, [&runtime, &options] { runtime.open(options.openArguments); });
     const int status = app->exec();
     defaults.sync();

@@ -53,10 +53,10 @@ QPixmap loadSquare(const QString& path, int pixels)
     const QImage image = reader.read();
     if (image.isNull())
         return {};
-    const QImage square = image.scaled(pixels, pixels, Qt::KeepAspectRatioByExpanding,
-                                       Qt::SmoothTransformation);
-    return QPixmap::fromImage(square.copy((square.width() - pixels) / 2,
-                                          (square.height() - pixels) / 2, pixels, pixels));
+    const QImage square =
+        image.scaled(pixels, pixels, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+    return QPixmap::fromImage(
+        square.copy((square.width() - pixels) / 2, (square.height() - pixels) / 2, pixels, pixels));
 }
 
 } // namespace

@@ -70,9 +70,9 @@ AlbumDetailPanel::AlbumDetailPanel(AlbumManagerViewModel& viewModel, QWidget* pa
     });
 
     auto* lock = new QLabel(m_notice);
-    lock->setPixmap(symbolIcon(QStringLiteral("lock.fill"),
-                               palette().color(QPalette::PlaceholderText))
-                        .pixmap(14, 14));
+    lock->setPixmap(
+        symbolIcon(QStringLiteral("lock.fill"), palette().color(QPalette::PlaceholderText))
+            .pixmap(14, 14));
     auto* noticeText = new QLabel(AlbumManagerViewModel::readOnlyNotice, m_notice);
     noticeText->setWordWrap(true);
     noticeText->setStyleSheet(
@@ -209,12 +209,14 @@ void AlbumDetailPanel::showSelectedTracks()
 void AlbumDetailPanel::followRename()
 {
     const auto id = m_viewModel.renamingTrackID();
-    if (!id || m_table->state() == QAbstractItemView::EditingState)
+    if (!id)
         return;
     const int row = m_model->rowOfTrack(*id);
     if (row < 0)
         return;
     const QModelIndex index = m_model->index(row, TrackTableModel::titleColumn);
+    if (m_table->indexWidget(index))
+        return;
     m_table->scrollTo(index);
     m_updatingSelection = true;
     m_table->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);

@@ -29,8 +29,7 @@ QString foldForSearch(const QString& text)
 
 } // namespace
 
-AlbumManagerViewModel::AlbumManagerViewModel(AudioController* controller,
-                                             AlbumStore* albumStore,
+AlbumManagerViewModel::AlbumManagerViewModel(AudioController* controller, AlbumStore* albumStore,
                                              AudioPackStore* audioPackStore,
                                              AlbumManagerDialogs& dialogs, QObject* parent)
     : QObject(parent), m_controller(controller), m_albumStore(albumStore),
@@ -51,6 +50,16 @@ AlbumManagerViewModel::AlbumManagerViewModel(AudioController* controller,
     connect(albumStore, &AlbumStore::selectedAlbumIDChanged, this, selectedAlbumMayHaveChanged);
     connect(albumStore, &AlbumStore::importedAlbumsChanged, this, selectedAlbumMayHaveChanged);
     connect(albumStore, &AlbumStore::builtInAlbumChanged, this, selectedAlbumMayHaveChanged);
+}
+
+AlbumStore* AlbumManagerViewModel::albumStore() const
+{
+    return m_albumStore;
+}
+
+AudioController* AlbumManagerViewModel::controller() const
+{
+    return m_controller;
 }
 
 QString AlbumManagerViewModel::formatDuration(double seconds)
@@ -90,14 +99,15 @@ QString AlbumManagerViewModel::formatName(const CalmTrack& track)
 
 std::optional<QString> AlbumManagerViewModel::filePath(const CalmTrack& track) const
 {
+    AudioPackStore* const packs = m_audioPackStore;
     if (const auto* file = std::get_if<FileAudio>(&track.source))
         return file->path;
-    if (!m_audioPackStore)
+    if (!packs)
         return std::nullopt;
     const QString& name = std::get<BundledAudio>(track.source).resourceName;
-    if (auto installed = m_audioPackStore->localPath(name))
+    if (auto installed = packs->localPath(name))
         return installed;
-    return m_audioPackStore->starterPath(name);
+    return packs->starterPath(name);
 }
 
 QString AlbumManagerViewModel::fileSizeName(const CalmTrack& track) const
@@ -119,13 +129,14 @@ void AlbumManagerViewModel::setSearchText(const QString& text)
 
 QList<CalmAlbum> AlbumManagerViewModel::filteredImportedAlbums() const
 {
-    if (!m_albumStore)
+    AlbumStore* const store = m_albumStore;
+    if (!store)
         return {};
     const QString query = foldForSearch(m_searchText.trimmed());
     if (query.isEmpty())
-        return m_albumStore->importedAlbums();
+        return store->importedAlbums();
     QList<CalmAlbum> found;
-    for (const CalmAlbum& album : m_albumStore->importedAlbums()) {
+    for (const CalmAlbum& album : store->importedAlbums()) {
         if (foldForSearch(album.name).contains(query))
             found.append(album);
     }
@@ -134,29 +145,33 @@ QList<CalmAlbum> AlbumManagerViewModel::filteredImportedAlbums() const
 
 QString AlbumManagerViewModel::importedSectionEmptyText() const
 {
-    if (!m_albumStore || m_albumStore->importedAlbums().isEmpty())
+    AlbumStore* const store = m_albumStore;
+    if (!store || store->importedAlbums().isEmpty())
         return QStringLiteral("No imported albums");
     return filteredImportedAlbums().isEmpty() ? QStringLiteral("No matches") : QString();
 }
 
 void AlbumManagerViewModel::selectAlbum(const QString& albumID)
 {
-    if (!m_albumStore)
+    AlbumStore* const store = m_albumStore;
+    AudioController* const player = m_controller;
+    if (!store)
         return;
-    for (const CalmAlbum& album : m_albumStore->albums()) {
+    for (const CalmAlbum& album : store->albums()) {
         if (album.id != albumID)
             continue;
-        if (m_controller)
-            m_controller->selectAlbum(album);
+        if (player)
+            player->selectAlbum(album);
         else
-            m_albumStore->setSelectedAlbumID(album.id);
+            store->setSelectedAlbumID(album.id);
         return;
     }
 }
 
 CalmAlbum AlbumManagerViewModel::selectedAlbum() const
 {
-    return m_albumStore ? m_albumStore->selectedAlbum() : CalmAlbum{};
+    AlbumStore* const store = m_albumStore;
+    return store ? store->selectedAlbum() : CalmAlbum{};
 }
 
 bool AlbumManagerViewModel::canRemoveArtwork() const
@@ -197,12 +212,13 @@ void AlbumManagerViewModel::setFocusedField(const std::optional<AlbumManagerFocu
 
 void AlbumManagerViewModel::beginRenamingAlbum(const CalmAlbum& album)
 {
-    if (album.isBuiltIn || !m_albumStore)
+    AlbumStore* const store = m_albumStore;
+    if (album.isBuiltIn || !store)
         return;
     m_renamingTrackID.reset();
     m_trackRenameText.clear();
     m_activeKeyboardArea = AlbumManagerKeyboardArea::albums;
-    if (m_albumStore->selectedAlbumID() != album.id)
+    if (store->selectedAlbumID() != album.id)
         selectAlbum(album.id);
     m_renamingSidebarAlbumID = album.id;
     m_sidebarRenameText = album.name;
@@ -217,14 +233,15 @@ void AlbumManagerViewModel::beginRenamingSelectedAlbum()
 
 void AlbumManagerViewModel::commitSidebarRename()
 {
+    AlbumStore* const store = m_albumStore;
     if (!m_renamingSidebarAlbumID)
         return;
     const QString id = *m_renamingSidebarAlbumID;
     m_renamingSidebarAlbumID.reset();
     const QString text = std::exchange(m_sidebarRenameText, QString());
     m_focusedField.reset();
-    if (m_albumStore)
-        m_albumStore->renameAlbum(id, text);
+    if (store)
+        store->renameAlbum(id, text);
     Q_EMIT renamingChanged();
     handSelectedAlbumToController();
 }
@@ -249,14 +266,15 @@ void AlbumManagerViewModel::beginRenamingTrack(const QString& trackID, const Cal
 
 void AlbumManagerViewModel::commitTrackRename()
 {
+    AlbumStore* const store = m_albumStore;
     if (!m_renamingTrackID)
         return;
     const QString id = *m_renamingTrackID;
     m_renamingTrackID.reset();
     const QString text = std::exchange(m_trackRenameText, QString());
     m_focusedField.reset();
-    if (m_albumStore)
-        m_albumStore->renameTrack(id, m_albumStore->selectedAlbumID(), text);
+    if (store)
+        store->renameTrack(id, store->selectedAlbumID(), text);
     Q_EMIT renamingChanged();
     handSelectedAlbumToController();
 }
@@ -275,21 +293,23 @@ void AlbumManagerViewModel::cancelRenames()
 
 void AlbumManagerViewModel::renameSelectedAlbum(const QString& name)
 {
+    AlbumStore* const store = m_albumStore;
     const CalmAlbum album = selectedAlbum();
-    if (album.isBuiltIn || !m_albumStore || name == album.name)
+    if (album.isBuiltIn || !store || name == album.name)
         return;
-    m_albumStore->renameAlbum(album.id, name);
+    store->renameAlbum(album.id, name);
     handSelectedAlbumToController();
 }
 
 void AlbumManagerViewModel::requestDeleteAlbum(const CalmAlbum& album)
 {
-    if (album.isBuiltIn || !m_albumStore)
+    AlbumStore* const store = m_albumStore;
+    if (album.isBuiltIn || !store)
         return;
     cancelRenames();
     m_albumPendingDeletion = album;
     if (m_dialogs.confirmDeleteAlbum(album.name)) {
-        m_albumStore->deleteAlbum(album.id);
+        store->deleteAlbum(album.id);
         handSelectedAlbumToController();
     }
     m_albumPendingDeletion.reset();
@@ -311,7 +331,8 @@ void AlbumManagerViewModel::requestDeleteSelectedTracks()
 
 void AlbumManagerViewModel::deleteSelectedTracks()
 {
-    if (!m_albumStore)
+    AlbumStore* const store = m_albumStore;
+    if (!store)
         return;
     if (m_renamingTrackID) {
         m_renamingTrackID.reset();
@@ -320,7 +341,7 @@ void AlbumManagerViewModel::deleteSelectedTracks()
         Q_EMIT renamingChanged();
     }
     const QSet<QString> ids = m_selectedTrackIDs;
-    m_albumStore->deleteTracks(ids, m_albumStore->selectedAlbumID());
+    store->deleteTracks(ids, store->selectedAlbumID());
     setSelectedTrackIDs({});
     handSelectedAlbumToController();
 }
@@ -359,72 +380,82 @@ void AlbumManagerViewModel::setDropTargeted(bool targeted)
 
 void AlbumManagerViewModel::importDroppedItems(const QStringList& paths)
 {
-    if (!m_albumStore || paths.isEmpty())
+    AlbumStore* const store = m_albumStore;
+    if (!store || paths.isEmpty())
         return;
     const CalmAlbum album = selectedAlbum();
-    const bool holdsFolder = std::any_of(paths.cbegin(), paths.cend(),
-                                         [](const QString& path) { return QFileInfo(path).isDir(); });
+    const bool holdsFolder = std::any_of(
+        paths.cbegin(), paths.cend(), [](const QString& path) { return QFileInfo(path).isDir(); });
     if (!album.isBuiltIn && !holdsFolder)
-        m_albumStore->addTracks(paths, album.id);
+        store->addTracks(paths, album.id);
     else
-        m_albumStore->importExternalURLs(paths);
+        store->importExternalURLs(paths);
     handSelectedAlbumToController();
 }
 
 void AlbumManagerViewModel::importWithPanel()
 {
-    if (!m_albumStore)
+    AlbumStore* const store = m_albumStore;
+    if (!store)
         return;
-    m_albumStore->importWithPanel();
+    store->importWithPanel();
     handSelectedAlbumToController();
 }
 
 void AlbumManagerViewModel::addTracksWithPanel()
 {
+    AlbumStore* const store = m_albumStore;
     const CalmAlbum album = selectedAlbum();
-    if (!m_albumStore || album.isBuiltIn)
+    if (!store || album.isBuiltIn)
         return;
-    m_albumStore->addTracksWithPanel(album.id);
+    store->addTracksWithPanel(album.id);
     handSelectedAlbumToController();
 }
 
 bool AlbumManagerViewModel::createAlbum(const QString& name,
                                         const std::optional<QString>& artworkPath)
 {
-    if (!m_albumStore)
+    AlbumStore* const store = m_albumStore;
+    AudioController* const player = m_controller;
+    if (!store)
         return false;
-    const std::optional<CalmAlbum> album = m_albumStore->createAlbum(name, artworkPath);
+    const std::optional<CalmAlbum> album = store->createAlbum(name, artworkPath);
     if (!album)
         return false;
-    if (m_controller)
-        m_controller->selectAlbum(*album);
+    if (player)
+        player->selectAlbum(*album);
     return true;
 }
 
 void AlbumManagerViewModel::setArtworkWithPanel()
 {
+    AlbumStore* const store = m_albumStore;
     const CalmAlbum album = selectedAlbum();
-    if (m_albumStore && !album.isBuiltIn)
-        m_albumStore->setArtworkWithPanel(album.id);
+    if (store && !album.isBuiltIn)
+        store->setArtworkWithPanel(album.id);
 }
 
 void AlbumManagerViewModel::setArtwork(const QString& picturePath)
 {
+    AlbumStore* const store = m_albumStore;
     const CalmAlbum album = selectedAlbum();
-    if (m_albumStore && !album.isBuiltIn)
-        m_albumStore->setArtwork(picturePath, album.id);
+    if (store && !album.isBuiltIn)
+        store->setArtwork(picturePath, album.id);
 }
 
 void AlbumManagerViewModel::removeArtwork()
 {
-    if (m_albumStore && canRemoveArtwork())
-        m_albumStore->removeArtwork(selectedAlbum().id);
+    AlbumStore* const store = m_albumStore;
+    if (store && canRemoveArtwork())
+        store->removeArtwork(selectedAlbum().id);
 }
 
 void AlbumManagerViewModel::handSelectedAlbumToController()
 {
-    if (m_controller && m_albumStore)
-        m_controller->selectAlbum(m_albumStore->selectedAlbum());
+    AlbumStore* const store = m_albumStore;
+    AudioController* const player = m_controller;
+    if (player && store)
+        player->selectAlbum(store->selectedAlbum());
 }
 
 } // namespace calmcove

@@ -65,8 +65,8 @@ public:
                           AudioPackStore* audioPackStore, AlbumManagerDialogs& dialogs,
                           QObject* parent = nullptr);
 
-    AlbumStore* albumStore() const { return m_albumStore; }
-    AudioController* controller() const { return m_controller; }
+    AlbumStore* albumStore() const;
+    AudioController* controller() const;
 
     // ---- texts shared by the window's pieces
     // "--:--" unless finite and above 0; whole seconds rounded half away from zero, as

@@ -70,11 +70,11 @@ QWidget* makeDropOverlay(QWidget* parent)
 } // namespace
 
 AlbumManagerWindow::AlbumManagerWindow(AudioController* controller, AlbumStore* albumStore,
-                                       AudioPackStore* audioPackStore,
-                                       AlbumManagerDialogs* dialogs, QWidget* parent)
+                                       AudioPackStore* audioPackStore, AlbumManagerDialogs* dialogs,
+                                       QWidget* parent)
     : QWidget(parent, Qt::Window), m_dialogs(dialogs ? *dialogs : m_qtDialogs),
-      m_viewModel(new AlbumManagerViewModel(controller, albumStore, audioPackStore, m_dialogs,
-                                            this)),
+      m_viewModel(
+          new AlbumManagerViewModel(controller, albumStore, audioPackStore, m_dialogs, this)),
       m_sidebar(new AlbumSidebar(*m_viewModel, this)),
       m_detail(new AlbumDetailPanel(*m_viewModel, this)), m_dropOverlay(makeDropOverlay(this)),
       m_keyboard(new AlbumManagerKeyboardBridge(
@@ -118,12 +118,16 @@ AlbumManagerWindow::AlbumManagerWindow(AudioController* controller, AlbumStore* 
             [this](QWidget* anchor) { showURLImport(anchor, QString()); });
     connect(m_sidebar, &AlbumSidebar::importHelpRequested, this,
             [this](QWidget* anchor) { (new ImportHelpPopup(this))->showBelow(anchor); });
-    connect(m_detail, &AlbumDetailPanel::addURLRequested, this, [this](QWidget* anchor) {
-        showURLImport(anchor, m_viewModel->selectedAlbum().id);
-    });
+    connect(m_detail, &AlbumDetailPanel::addURLRequested, this,
+            [this](QWidget* anchor) { showURLImport(anchor, m_viewModel->selectedAlbum().id); });
 }
 
 AlbumManagerWindow::~AlbumManagerWindow() = default;
+
+URLImportPopup* AlbumManagerWindow::urlImportPopup() const
+{
+    return m_urlImportPopup;
+}
 
 CreateAlbumDialog* AlbumManagerWindow::showCreateAlbumDialog()
 {
@@ -137,11 +141,12 @@ URLImportPopup* AlbumManagerWindow::showURLImport(QWidget* anchor, const QString
 {
     if (AlbumStore* store = m_viewModel->albumStore())
         store->setPendingURLImportAlbumID(targetAlbumID);
-    if (m_urlImportPopup)
-        m_urlImportPopup->close();
-    m_urlImportPopup = new URLImportPopup(m_viewModel->albumStore(), this);
-    m_urlImportPopup->showBelow(anchor);
-    return m_urlImportPopup;
+    if (URLImportPopup* previous = m_urlImportPopup)
+        previous->close();
+    auto* popup = new URLImportPopup(m_viewModel->albumStore(), this);
+    m_urlImportPopup = popup;
+    popup->showBelow(anchor);
+    return popup;
 }
 
 void AlbumManagerWindow::closeEvent(QCloseEvent* event)

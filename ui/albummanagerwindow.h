@@ -40,7 +40,7 @@ public:
     AlbumDetailPanel* detail() const { return m_detail; }
     QWidget* dropOverlay() const { return m_dropOverlay; }
     // The open URL import popup, if any.
-    URLImportPopup* urlImportPopup() const { return m_urlImportPopup; }
+    URLImportPopup* urlImportPopup() const;
 
     // "New album": the create-album dialog, modal to this window (returns at once).
     CreateAlbumDialog* showCreateAlbumDialog();

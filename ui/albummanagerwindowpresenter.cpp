@@ -1,6 +1,9 @@
 #include "albummanagerwindowpresenter.h"
 
 #include "albummanagerwindow.h"
+#include "albums/albumstore.h"
+#include "library/audiopackstore.h"
+#include "playback/audiocontroller.h"
 #include "utilitywindowlifecycle.h"
 
 #include <QGuiApplication>
@@ -15,25 +18,42 @@ AlbumManagerWindowPresenter::~AlbumManagerWindowPresenter()
     delete m_window;
 }
 
+void AlbumManagerWindowPresenter::setController(AudioController* controller)
+{
+    m_controller = controller;
+}
+
+void AlbumManagerWindowPresenter::setAlbumStore(AlbumStore* albumStore)
+{
+    m_albumStore = albumStore;
+}
+
+void AlbumManagerWindowPresenter::setAudioPackStore(AudioPackStore* audioPackStore)
+{
+    m_audioPackStore = audioPackStore;
+}
+
 void AlbumManagerWindowPresenter::show()
 {
     if (!m_controller || !m_albumStore || !m_audioPackStore)
         return;
-    if (!m_window) {
-        m_window = new AlbumManagerWindow(m_controller, m_albumStore, m_audioPackStore, m_dialogs);
-        m_window->setAttribute(Qt::WA_DeleteOnClose);
-        connect(m_window, &AlbumManagerWindow::closed, this,
+    AlbumManagerWindow* window = m_window;
+    if (!window) {
+        window = new AlbumManagerWindow(m_controller, m_albumStore, m_audioPackStore, m_dialogs);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        connect(window, &AlbumManagerWindow::closed, this,
                 &AlbumManagerWindowPresenter::windowWillClose);
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame = m_window->frameGeometry();
+            QRect frame = window->frameGeometry();
             frame.moveCenter(screen->availableGeometry().center());
-            m_window->move(frame.topLeft());
+            window->move(frame.topLeft());
         }
+        m_window = window;
     }
     UtilityWindowLifecycle::showApplicationIcon();
-    m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 void AlbumManagerWindowPresenter::windowWillClose()

@@ -23,9 +23,9 @@ public:
     explicit AlbumManagerWindowPresenter(QObject* parent = nullptr);
     ~AlbumManagerWindowPresenter() override;
 
-    void setController(AudioController* controller) { m_controller = controller; }
-    void setAlbumStore(AlbumStore* albumStore) { m_albumStore = albumStore; }
-    void setAudioPackStore(AudioPackStore* audioPackStore) { m_audioPackStore = audioPackStore; }
+    void setController(AudioController* controller);
+    void setAlbumStore(AlbumStore* albumStore);
+    void setAudioPackStore(AudioPackStore* audioPackStore);
     // Answers for the window's confirmations (tests); null: Qt dialogs. Not owned.
     void setDialogs(AlbumManagerDialogs* dialogs) { m_dialogs = dialogs; }
 

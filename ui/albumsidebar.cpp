@@ -72,8 +72,9 @@ public:
         const QRect cover(area.left(), area.top() + (area.height() - artworkSide) / 2, artworkSide,
                           artworkSide);
         const auto artwork = index.data(AlbumSidebarModel::ArtworkRole).value<AlbumArtwork>();
-        painter->drawPixmap(cover, AlbumArtworkView::pixmap(artwork, artworkSide,
-                                                            painter->device()->devicePixelRatioF()));
+        painter->drawPixmap(
+            cover,
+            AlbumArtworkView::pixmap(artwork, artworkSide, painter->device()->devicePixelRatioF()));
         const int line = option.fontMetrics.height();
         const QRect textArea(cover.right() + 10, area.top() + (area.height() - 2 * line) / 2,
                              area.right() - cover.right() - 10, 2 * line);
@@ -114,8 +115,8 @@ public:
 QToolButton* footerButton(const char* symbol, const char* help, QWidget* parent)
 {
     auto* button = new QToolButton(parent);
-    button->setIcon(symbolIcon(QString::fromLatin1(symbol),
-                               parent->palette().color(QPalette::WindowText)));
+    button->setIcon(
+        symbolIcon(QString::fromLatin1(symbol), parent->palette().color(QPalette::WindowText)));
     button->setIconSize(QSize(18, 18));
     button->setToolTip(QString::fromLatin1(help));
     button->setAccessibleName(QString::fromLatin1(help));
@@ -217,7 +218,7 @@ void AlbumSidebar::followRename()
     if (!id)
         return;
     const QModelIndex index = m_model->indexOfAlbum(*id);
-    if (!index.isValid() || m_list->indexWidget(index) || m_list->state() == QAbstractItemView::EditingState)
+    if (!index.isValid() || m_list->indexWidget(index))
         return;
     m_list->scrollTo(index);
     m_list->edit(index);

@@ -105,9 +105,9 @@ QVariant AlbumSidebarModel::data(const QModelIndex& index, int role) const
     case AlbumIDRole:
         return row->id;
     case SongCountRole:
-        return row->id.isEmpty() ? QVariant()
-                                 : QVariant(QString::number(row->trackCount) +
-                                            QStringLiteral(" songs"));
+        return row->id.isEmpty()
+                   ? QVariant()
+                   : QVariant(QString::number(row->trackCount) + QStringLiteral(" songs"));
     case ArtworkRole:
         return QVariant::fromValue(row->artwork);
     case IsPlaceholderRole:

@@ -12,8 +12,8 @@
 
 namespace calmcove {
 
-CreateAlbumDialog::CreateAlbumDialog(AlbumManagerViewModel& viewModel,
-                                     AlbumManagerDialogs& dialogs, QWidget* parent)
+CreateAlbumDialog::CreateAlbumDialog(AlbumManagerViewModel& viewModel, AlbumManagerDialogs& dialogs,
+                                     QWidget* parent)
     : QDialog(parent), m_viewModel(viewModel), m_dialogs(dialogs), m_name(new QLineEdit(this)),
       m_artwork(new AlbumArtworkView(this)), m_chooseArtwork(new QPushButton(this))
 {
@@ -30,7 +30,8 @@ CreateAlbumDialog::CreateAlbumDialog(AlbumManagerViewModel& viewModel,
     m_artwork->setFixedSize(96, 96);
     m_chooseArtwork->setText(QStringLiteral("Choose Artwork"));
     m_chooseArtwork->setToolTip(QStringLiteral("Choose album artwork"));
-    m_chooseArtwork->setIcon(symbolIcon(QStringLiteral("photo"), palette().color(QPalette::ButtonText)));
+    m_chooseArtwork->setIcon(
+        symbolIcon(QStringLiteral("photo"), palette().color(QPalette::ButtonText)));
     connect(m_chooseArtwork, &QPushButton::clicked, this, [this] {
         const QString path = m_dialogs.chooseNewAlbumArtwork();
         if (!path.isEmpty())

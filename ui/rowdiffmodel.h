@@ -10,8 +10,7 @@
 
 namespace calmcove {
 
-template <typename Base>
-class RowDiffModel : public Base
+template <typename Base> class RowDiffModel : public Base
 {
 public:
     using Base::Base;

@@ -16,11 +16,10 @@ URLImportJobListModel::URLImportJobListModel(AlbumStore* albumStore, QObject* pa
 
 void URLImportJobListModel::refresh()
 {
-    const QList<URLImportJob> jobs = m_albumStore ? m_albumStore->urlImportJobs()
-                                                  : QList<URLImportJob>();
-    replaceRows(m_jobs, jobs, [](const URLImportJob& a, const URLImportJob& b) {
-        return a.id == b.id;
-    });
+    AlbumStore* const store = m_albumStore;
+    const QList<URLImportJob> jobs = store ? store->urlImportJobs() : QList<URLImportJob>();
+    replaceRows(m_jobs, jobs,
+                [](const URLImportJob& a, const URLImportJob& b) { return a.id == b.id; });
 }
 
 int URLImportJobListModel::rowCount(const QModelIndex& parent) const

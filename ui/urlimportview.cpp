@@ -66,7 +66,8 @@ public:
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
         const QPalette& palette = option.palette;
-        const auto state = URLImportJob::State(index.data(URLImportJobListModel::StateRole).toInt());
+        const auto state =
+            URLImportJob::State(index.data(URLImportJobListModel::StateRole).toInt());
         const StateLook look = lookOf(state, palette);
         const int line = option.fontMetrics.height();
         QRect area = option.rect.adjusted(6, 4, -6, -4);
@@ -140,9 +141,9 @@ private:
 URLImportView::URLImportView(AlbumStore* albumStore, QWidget* parent)
     : QWidget(parent), m_viewModel(new URLImportViewModel(albumStore, this)),
       m_jobModel(new URLImportJobListModel(albumStore, this)), m_summary(new QLabel(this)),
-      m_field(new QLineEdit(this)),
-      m_import(new QPushButton(QStringLiteral("Import"), this)),
-      m_caption(new QLabel(URLImportViewModel::emptyCaption, this)), m_jobsHeader(new QWidget(this)),
+      m_field(new QLineEdit(this)), m_import(new QPushButton(QStringLiteral("Import"), this)),
+      m_caption(new QLabel(URLImportViewModel::emptyCaption, this)),
+      m_jobsHeader(new QWidget(this)),
       m_clearDone(new QPushButton(QStringLiteral("Clear Done"), m_jobsHeader)),
       m_jobs(new QListView(this))
 {
@@ -218,9 +219,8 @@ URLImportView::URLImportView(AlbumStore* albumStore, QWidget* parent)
             m_field->setText(m_viewModel->importURL());
         refresh();
     });
-    connect(m_viewModel, &URLImportViewModel::focusRequested, this, [this] {
-        m_field->setFocus(Qt::OtherFocusReason);
-    });
+    connect(m_viewModel, &URLImportViewModel::focusRequested, this,
+            [this] { m_field->setFocus(Qt::OtherFocusReason); });
     connect(m_viewModel, &URLImportViewModel::targetSummaryChanged, this, &URLImportView::refresh);
     connect(m_viewModel, &URLImportViewModel::jobsChanged, this, &URLImportView::refresh);
 

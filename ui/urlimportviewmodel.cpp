@@ -22,22 +22,24 @@ URLImportViewModel::URLImportViewModel(AlbumStore* albumStore, QObject* parent)
 
 void URLImportViewModel::setImportURL(const QString& text)
 {
+    AlbumStore* const store = m_albumStore;
     if (text == m_importURL)
         return;
     m_importURL = text;
-    if (m_albumStore && canImport() && !m_albumStore->isImportingURL()) {
-        m_albumStore->clearMessages();
-        m_albumStore->resetURLImportProgress();
+    if (store && canImport() && !store->isImportingURL()) {
+        store->clearMessages();
+        store->resetURLImportProgress();
     }
     Q_EMIT importURLChanged();
 }
 
 std::optional<QString> URLImportViewModel::importTargetAlbumID() const
 {
-    if (!m_albumStore)
+    AlbumStore* const store = m_albumStore;
+    if (!store)
         return std::nullopt;
-    const QString pending = m_albumStore->pendingURLImportAlbumID();
-    for (const CalmAlbum& album : m_albumStore->importedAlbums()) {
+    const QString pending = store->pendingURLImportAlbumID();
+    for (const CalmAlbum& album : store->importedAlbums()) {
         if (!pending.isEmpty() && album.id == pending)
             return album.id;
     }
@@ -46,11 +48,11 @@ std::optional<QString> URLImportViewModel::importTargetAlbumID() const
 
 QString URLImportViewModel::targetSummary() const
 {
+    AlbumStore* const store = m_albumStore;
     if (const auto target = importTargetAlbumID()) {
-        for (const CalmAlbum& album : m_albumStore->importedAlbums()) {
+        for (const CalmAlbum& album : store->importedAlbums()) {
             if (album.id == *target)
-                return QStringLiteral("New audio will save into ") + album.name +
-                       QLatin1Char('.');
+                return QStringLiteral("New audio will save into ") + album.name + QLatin1Char('.');
         }
     }
     return QStringLiteral("Direct audio links save into URL Imports.");
@@ -58,15 +60,16 @@ QString URLImportViewModel::targetSummary() const
 
 void URLImportViewModel::importURLIfNeeded()
 {
+    AlbumStore* const store = m_albumStore;
     const QString trimmed = m_importURL.trimmed();
-    if (trimmed.isEmpty() || !m_albumStore)
+    if (trimmed.isEmpty() || !store)
         return;
     const std::optional<QString> target = importTargetAlbumID();
     // A pasted list: one link per line, each its own job.
     static const QRegularExpression lineBreaks(QStringLiteral("[\\r\\n\\x{2028}\\x{2029}]+"));
     for (const QString& line : trimmed.split(lineBreaks, Qt::SkipEmptyParts)) {
         if (!line.trimmed().isEmpty())
-            m_albumStore->enqueueURLImport(line.trimmed(), target);
+            store->enqueueURLImport(line.trimmed(), target);
     }
     m_importURL.clear();
     Q_EMIT importURLChanged();
@@ -80,14 +83,16 @@ void URLImportViewModel::focusURLField()
 
 bool URLImportViewModel::hasJobs() const
 {
-    return m_albumStore && !m_albumStore->urlImportJobs().isEmpty();
+    AlbumStore* const store = m_albumStore;
+    return store && !store->urlImportJobs().isEmpty();
 }
 
 bool URLImportViewModel::canClearDone() const
 {
-    if (!m_albumStore)
+    AlbumStore* const store = m_albumStore;
+    if (!store)
         return false;
-    const QList<URLImportJob>& jobs = m_albumStore->urlImportJobs();
+    const QList<URLImportJob>& jobs = store->urlImportJobs();
     return std::any_of(jobs.cbegin(), jobs.cend(), [](const URLImportJob& job) {
         return job.state == URLImportJob::State::finished ||
                job.state == URLImportJob::State::failed;
@@ -96,8 +101,9 @@ bool URLImportViewModel::canClearDone() const
 
 void URLImportViewModel::clearDone()
 {
-    if (m_albumStore)
-        m_albumStore->clearFinishedURLImportJobs();
+    AlbumStore* const store = m_albumStore;
+    if (store)
+        store->clearFinishedURLImportJobs();
 }
 
 QString URLImportViewModel::jobTitle(const QString& urlString)
