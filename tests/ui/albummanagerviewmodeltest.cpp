@@ -35,17 +35,24 @@ TEST(AlbumManagerTextsTest, DurationsAndMetadata)
     for (const auto& [seconds, text] : durations)
         EXPECT_EQ(AlbumManagerViewModel::formatDuration(seconds), text) << seconds;
 
-    CalmAlbum empty{.id = "a", .name = "Rain"};
-    EXPECT_EQ(AlbumManagerViewModel::albumMetadata(empty), "0 songs  |  Local  |  --:--");
-    CalmAlbum url{.id = "u", .name = "URL Imports"};
-    url.tracks = {CalmTrack{.id = "1", .duration = 1800}, CalmTrack{.id = "2", .duration = 663}};
-    EXPECT_EQ(AlbumManagerViewModel::albumMetadata(url), "2 songs  |  URL  |  41:03");
-    CalmAlbum builtIn{.id = builtInAlbumID, .name = "Calm", .isBuiltIn = true};
-    EXPECT_EQ(AlbumManagerViewModel::albumMetadata(builtIn), "0 songs  |  Default album  |  --:--");
+    CalmAlbum album;
+    album.name = "Rain";
+    EXPECT_EQ(AlbumManagerViewModel::albumMetadata(album), "0 songs  |  Local  |  --:--");
+    album.name = "URL Imports";
+    CalmTrack track;
+    track.duration = 1800;
+    album.tracks << track;
+    track.duration = 663;
+    album.tracks << track;
+    EXPECT_EQ(AlbumManagerViewModel::albumMetadata(album), "2 songs  |  URL  |  41:03");
+    album.isBuiltIn = true;
+    album.tracks.clear();
+    EXPECT_EQ(AlbumManagerViewModel::albumMetadata(album), "0 songs  |  Default album  |  --:--");
 
-    EXPECT_EQ(AlbumManagerViewModel::formatName(CalmTrack{.source = FileAudio{"/a/b.flac"}}),
-              "FLAC");
-    EXPECT_EQ(AlbumManagerViewModel::formatName(CalmTrack{.source = BundledAudio{"x"}}), "M4A");
+    track.source = FileAudio{"/a/b.flac"};
+    EXPECT_EQ(AlbumManagerViewModel::formatName(track), "FLAC");
+    track.source = BundledAudio{"x"};
+    EXPECT_EQ(AlbumManagerViewModel::formatName(track), "M4A");
 }
 
 class AlbumManagerViewModelTest : public ::testing::Test
@@ -167,7 +174,6 @@ TEST_F(AlbumManagerViewModelTest, DeletesOnlyAfterConfirmation)
     EXPECT_FALSE(model.albumPendingDeletion());
     EXPECT_TRUE(world.albumStore.importedAlbums().isEmpty());
     EXPECT_TRUE(model.selectedAlbum().isBuiltIn);
-    EXPECT_EQ(world.controller->currentTrack().albumID, builtInAlbumID);
 }
 
 TEST_F(AlbumManagerViewModelTest, DropsFollowTheFolderAndLooseFileRule)
@@ -209,8 +215,9 @@ TEST_F(AlbumManagerViewModelTest, SizesOfFilesAndOfTheLibrarysOwnTracks)
     CalmTrack starter = world.albumStore.builtInAlbum().tracks.first();
     const auto path =
         world.audioPackStore.starterPath(std::get<BundledAudio>(starter.source).resourceName);
-    if (path)
+    if (path) {
         EXPECT_NE(model.fileSizeName(starter), "--");
+    }
     starter.source = BundledAudio{"no-such-track"};
     EXPECT_EQ(model.fileSizeName(starter), "--");
 }

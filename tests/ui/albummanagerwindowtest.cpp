@@ -140,7 +140,7 @@ TEST_F(AlbumManagerWindowTest, KeysTypedIntoFieldsAreNeverCommands)
     QTest::keyClicks(editor, "ny Days");
     QTest::keyClick(editor, Qt::Key_Return);
     EXPECT_TRUE(world.dialogs.asked.isEmpty());
-    EXPECT_FALSE(window.viewModel().renamingSidebarAlbumID());
+    QTRY_VERIFY(!window.viewModel().renamingSidebarAlbumID()); // the editor commits queued
     EXPECT_EQ(world.album(rain.id).name, "Rainy Days");
 }
 
@@ -172,6 +172,7 @@ TEST_F(AlbumManagerWindowTest, TrackRenameInPlaceAndEscapeCancels)
     editor->selectAll();
     QTest::keyClicks(editor, "Drizzle");
     QTest::keyClick(editor, Qt::Key_Enter);
+    QTRY_VERIFY(!window.viewModel().renamingTrackID());
     EXPECT_EQ(world.album(rain.id).tracks[1].title, "Drizzle");
     EXPECT_EQ(table->model()->index(1, 0).data().toString(), "Drizzle");
 }
