@@ -6,6 +6,7 @@
 #include "playback/audiocontroller.h"
 #include "utilitywindowlifecycle.h"
 
+#include <malloc.h>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -43,6 +44,9 @@ void AlbumManagerWindowPresenter::show()
         window->setAttribute(Qt::WA_DeleteOnClose);
         connect(window, &AlbumManagerWindow::closed, this,
                 &AlbumManagerWindowPresenter::windowWillClose);
+        // The window's widgets, models and pictures free a few megabytes at once; give
+        // them back to the system instead of keeping them in the allocator.
+        connect(window, &QObject::destroyed, this, [] { malloc_trim(0); });
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             QRect frame = window->frameGeometry();
             frame.moveCenter(screen->availableGeometry().center());

@@ -153,6 +153,16 @@ AlbumSidebar::AlbumSidebar(AlbumManagerViewModel& viewModel, QWidget* parent)
     m_list->setAttribute(Qt::WA_MacShowFocusRect, false);
     m_list->expandAll();
     connect(m_model, &QAbstractItemModel::rowsInserted, m_list, &QTreeView::expandAll);
+    // Rows that come and go (a search, an import) move the view's current row; only the
+    // user's choice selects an album.
+    for (const auto about :
+         {&QAbstractItemModel::rowsAboutToBeRemoved, &QAbstractItemModel::rowsAboutToBeInserted})
+        connect(m_model, about, this, [this] { m_updatingSelection = true; });
+    for (const auto done : {&QAbstractItemModel::rowsRemoved, &QAbstractItemModel::rowsInserted})
+        connect(m_model, done, this, [this] {
+            m_updatingSelection = false;
+            showSelectedAlbum();
+        });
     connect(m_model, &QAbstractItemModel::modelReset, m_list, &QTreeView::expandAll);
 
     connect(m_list->selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -169,8 +179,6 @@ AlbumSidebar::AlbumSidebar(AlbumManagerViewModel& viewModel, QWidget* parent)
     });
     connect(&viewModel, &AlbumManagerViewModel::selectedAlbumChanged, this,
             &AlbumSidebar::showSelectedAlbum);
-    connect(m_model, &QAbstractItemModel::rowsInserted, this, &AlbumSidebar::showSelectedAlbum);
-    connect(m_model, &QAbstractItemModel::rowsRemoved, this, &AlbumSidebar::showSelectedAlbum);
     connect(&viewModel, &AlbumManagerViewModel::renamingChanged, this, &AlbumSidebar::followRename);
 
     connect(m_newAlbum, &QToolButton::clicked, this, &AlbumSidebar::newAlbumRequested);
@@ -202,14 +210,14 @@ AlbumSidebar::AlbumSidebar(AlbumManagerViewModel& viewModel, QWidget* parent)
 void AlbumSidebar::showSelectedAlbum()
 {
     const QModelIndex index = m_model->indexOfAlbum(m_viewModel.selectedAlbum().id);
-    if (index == m_list->currentIndex())
+    if (index.isValid() && index == m_list->currentIndex())
         return;
-    m_updatingSelection = true;
+    const bool wasUpdating = std::exchange(m_updatingSelection, true);
     if (index.isValid())
         m_list->setCurrentIndex(index);
     else
         m_list->selectionModel()->clear();
-    m_updatingSelection = false;
+    m_updatingSelection = wasUpdating;
 }
 
 void AlbumSidebar::followRename()
