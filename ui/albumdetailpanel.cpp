@@ -61,6 +61,7 @@ AlbumDetailPanel::AlbumDetailPanel(AlbumManagerViewModel& viewModel, QWidget* pa
     m_nameField->setFont(nameFont);
     m_nameField->setPlaceholderText(QStringLiteral("Album name"));
     m_nameField->setFrame(false);
+    m_nameField->setStyleSheet(QStringLiteral("QLineEdit:!focus { background: transparent; }"));
     m_nameField->setAcceptDrops(false);
     m_metadata->setStyleSheet(
         QStringLiteral("color: %1;").arg(palette().color(QPalette::PlaceholderText).name()));
@@ -82,7 +83,7 @@ AlbumDetailPanel::AlbumDetailPanel(AlbumManagerViewModel& viewModel, QWidget* pa
     noticeLayout->addWidget(lock, 0, Qt::AlignTop);
     noticeLayout->addWidget(noticeText, 1);
 
-    m_deleteAlbum->setStyleSheet(QStringLiteral("QPushButton:enabled { color: #d70015; }"));
+    markDestructive(*m_deleteAlbum, QStringLiteral("trash"));
     connect(m_addTracks, &QPushButton::clicked, &viewModel,
             &AlbumManagerViewModel::addTracksWithPanel);
     connect(m_addURL, &QPushButton::clicked, this, [this] { Q_EMIT addURLRequested(m_addURL); });

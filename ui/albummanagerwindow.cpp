@@ -40,13 +40,14 @@ QWidget* makeDropOverlay(QWidget* parent)
     overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
     overlay->setAttribute(Qt::WA_StyledBackground);
     const QColor highlight = parent->palette().color(QPalette::Highlight);
-    overlay->setStyleSheet(
-        QStringLiteral("#dropOverlay { background: rgba(%1, %2, %3, 40); border: 3px dashed "
-                       "%4; border-radius: 14px; }")
-            .arg(highlight.red())
-            .arg(highlight.green())
-            .arg(highlight.blue())
-            .arg(highlight.name()));
+    // Nearly opaque, so the texts stand clear of the rows behind them.
+    const QColor window = parent->palette().color(QPalette::Window);
+    overlay->setStyleSheet(QStringLiteral("#dropOverlay { background: rgba(%1, %2, %3, 235); "
+                                          "border: 3px dashed %4; border-radius: 14px; }")
+                               .arg(window.red())
+                               .arg(window.green())
+                               .arg(window.blue())
+                               .arg(highlight.name()));
     auto* icon = new QLabel(overlay);
     icon->setPixmap(symbolIcon(QStringLiteral("square.and.arrow.down"), highlight).pixmap(48, 48));
     auto* title = new QLabel(AlbumManagerViewModel::dropTitle, overlay);
@@ -86,7 +87,9 @@ AlbumManagerWindow::AlbumManagerWindow(AudioController* controller, AlbumStore* 
     m_qtDialogs.setParentWindow(this);
     setObjectName(AlbumManagerKeyboardBridge::windowIdentifier);
     setWindowTitle(QStringLiteral("Calmcove"));
-    setWindowIcon(QIcon(AppPaths::resourcePath(QStringLiteral("icons/calmcove.png"))));
+    setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("calmcove"),
+                         QIcon(AppPaths::resourcePath(QStringLiteral("icons/calmcove.png")))));
     setMinimumSize(minimumContentSize);
     resize(defaultSize);
     setAcceptDrops(true);

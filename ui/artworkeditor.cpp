@@ -42,8 +42,7 @@ ArtworkEditor::ArtworkEditor(AlbumManagerViewModel& viewModel, QWidget* parent)
     m_artwork->installEventFilter(this);
     const QColor text = palette().color(QPalette::ButtonText);
     m_change->setIcon(symbolIcon(QStringLiteral("photo"), text));
-    m_remove->setIcon(symbolIcon(QStringLiteral("xmark.circle"), QColor(0xd7, 0x00, 0x15)));
-    m_remove->setStyleSheet(QStringLiteral("QPushButton:enabled { color: #d70015; }"));
+    markDestructive(*m_remove, QStringLiteral("xmark.circle"));
     connect(m_change, &QPushButton::clicked, &viewModel,
             &AlbumManagerViewModel::setArtworkWithPanel);
     connect(m_remove, &QPushButton::clicked, &viewModel, &AlbumManagerViewModel::removeArtwork);

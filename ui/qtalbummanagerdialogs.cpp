@@ -1,5 +1,7 @@
 #include "qtalbummanagerdialogs.h"
 
+#include "symbolicons.h"
+
 #include <QFileDialog>
 #include <QImageReader>
 #include <QMessageBox>
@@ -19,7 +21,10 @@ bool confirmDestructive(QWidget* parent, const QString& title, const QString& me
     QPushButton* cancel = alert.addButton(QMessageBox::Cancel);
     alert.setDefaultButton(cancel);
     alert.setEscapeButton(cancel);
-    destroy->setStyleSheet(QStringLiteral("QPushButton { color: #d70015; font-weight: 600; }"));
+    markDestructive(*destroy);
+    QFont bold = destroy->font();
+    bold.setWeight(QFont::DemiBold);
+    destroy->setFont(bold);
     alert.exec();
     return alert.clickedButton() == destroy;
 }

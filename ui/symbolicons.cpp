@@ -1,5 +1,6 @@
 #include "symbolicons.h"
 
+#include <QAbstractButton>
 #include <QHash>
 #include <QPainter>
 #include <QPixmap>
@@ -65,6 +66,23 @@ QIcon symbolIcon(const QString& symbolName, const QColor& color)
         tinted.addPixmap(faded, QIcon::Disabled);
     }
     return tinted;
+}
+
+QColor destructiveColor(const QPalette& palette)
+{
+    return palette.color(QPalette::Window).lightness() < 128 ? QColor(0xff, 0x6b, 0x61)
+                                                             : QColor(0xd7, 0x00, 0x15);
+}
+
+void markDestructive(QAbstractButton& button, const QString& symbolName)
+{
+    QPalette palette = button.palette();
+    const QColor red = destructiveColor(palette);
+    for (const auto group : {QPalette::Active, QPalette::Inactive})
+        palette.setColor(group, QPalette::ButtonText, red);
+    button.setPalette(palette);
+    if (!symbolName.isEmpty())
+        button.setIcon(symbolIcon(symbolName, red));
 }
 
 } // namespace calmcove

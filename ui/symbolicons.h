@@ -8,6 +8,9 @@
 #include <QIcon>
 #include <QString>
 
+class QAbstractButton;
+class QPalette;
+
 namespace calmcove {
 
 // The theme name for a symbol name, or an empty string for an unknown one.
@@ -15,5 +18,10 @@ QString themeIconName(const QString& symbolName);
 
 // The symbol tinted with `color`; a null icon for an unknown symbol.
 QIcon symbolIcon(const QString& symbolName, const QColor& color);
+
+// The red of destructive actions, readable on the palette's window colour.
+QColor destructiveColor(const QPalette& palette);
+// Gives a button the destructive red for its text and icon, keeping its disabled look.
+void markDestructive(QAbstractButton& button, const QString& symbolName = {});
 
 } // namespace calmcove

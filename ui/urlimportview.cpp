@@ -283,6 +283,12 @@ void URLImportPopup::showBelow(QWidget* anchor)
         position.setY(std::clamp(position.y(), available.top(),
                                  std::max(available.top(), available.bottom() - height())));
     }
+    // Inside the window that opened it, as far as it fits.
+    if (const QWidget* window = anchor->window()) {
+        const QRect frame = window->frameGeometry();
+        if (position.x() + width() > frame.right())
+            position.setX(std::max(frame.left(), frame.right() - width() - 8));
+    }
     move(position);
     show();
 }

@@ -208,6 +208,9 @@ int main(int argc, char** argv)
     popup->close();
 
     CreateAlbumDialog* dialog = window.showCreateAlbumDialog();
+    // Xvfb runs no window manager to frame the dialog: a thin border stands in for it.
+    dialog->setStyleSheet(QStringLiteral("QDialog { border: 1px solid palette(dark); }"));
+    dialog->setAttribute(Qt::WA_StyledBackground);
     dialog->nameField()->setText(QStringLiteral("Late Night Study"));
     dialog->setArtworkPath(makeCover(dir.filePath(QStringLiteral("new-cover.png")), 330));
     dialog->adjustSize();
