@@ -34,6 +34,11 @@ void AlbumManagerWindowPresenter::setAudioPackStore(AudioPackStore* audioPackSto
     m_audioPackStore = audioPackStore;
 }
 
+AlbumManagerWindow* AlbumManagerWindowPresenter::window() const
+{
+    return m_window;
+}
+
 void AlbumManagerWindowPresenter::show()
 {
     if (!m_controller || !m_albumStore || !m_audioPackStore)

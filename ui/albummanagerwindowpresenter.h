@@ -30,7 +30,7 @@ public:
     void setDialogs(AlbumManagerDialogs* dialogs) { m_dialogs = dialogs; }
 
     // The open window, or null.
-    AlbumManagerWindow* window() const { return m_window; }
+    AlbumManagerWindow* window() const;
 
 public Q_SLOTS:
     // Shows the album manager; does nothing once the player or a store is gone.
