@@ -1,11 +1,12 @@
 #include "calmcoveruntime.h"
 
 #include "albums/albumstore.h"
+#include "albumstoreselection.h"
+#include "audio/audioengine.h"
 #include "library/audiopackstore.h"
 #include "packstoreaudiolibrary.h"
 #include "playback/audiocontroller.h"
-#include "playback/audioengine.h"
-#include "playback/engineplayback.h"
+#include "playback/audioengineadapter.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -14,17 +15,15 @@
 namespace calmcove {
 
 CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
-                                 QObject* parent)
-    : CalmcoveRuntime(options, defaults, AudioPackStoreOptions{}, parent)
-{}
-
-CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
-                                 AudioPackStoreOptions libraryOptions, QObject* parent)
+                                 PlatformServices services, QObject* parent)
     : QObject(parent),
       m_engine(std::make_unique<AudioEngine>(createAudioOutput(options.audioOutput))),
-      m_playback(std::make_unique<EnginePlayback>(*m_engine))
+      m_playback(std::make_unique<AudioEngineAdapter>(*m_engine))
 {
-    m_albumStore = std::make_unique<AlbumStore>(defaults, AlbumStore::defaultRootDirectory());
+    m_albumStore = std::make_unique<AlbumStore>(defaults, AlbumStore::defaultRootDirectory(),
+                                                services.networkMonitor);
+    AudioPackStoreOptions libraryOptions;
+    libraryOptions.networkMonitor = services.networkMonitor;
     m_audioPackStore = std::make_unique<AudioPackStore>(defaults, std::move(libraryOptions));
 
     // The default album holds the installed library before the player restores its track.
@@ -32,8 +31,9 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
         AudioPackStore::tracksForDefaultAlbum(m_audioPackStore->installedManifest()));
 
     m_library = std::make_unique<PackStoreAudioLibrary>(*m_audioPackStore);
+    m_albumSelection = std::make_unique<AlbumStoreSelection>(*m_albumStore);
     m_controller =
-        std::make_unique<AudioController>(*m_albumStore, *m_library, *m_playback, defaults);
+        std::make_unique<AudioController>(*m_albumSelection, *m_library, *m_playback, defaults);
 
     // The album store first, so that the player's re-check reads the new default album.
     connect(m_audioPackStore.get(), &AudioPackStore::libraryDidChange, this,

@@ -6,6 +6,7 @@
 // life of the process. Main thread only.
 
 #include "launchoptions.h"
+#include "platformservices.h"
 
 #include <memory>
 #include <QObject>
@@ -13,23 +14,20 @@
 namespace calmcove {
 
 class AlbumStore;
+class AlbumStoreSelection;
 class AudioController;
 class AudioEngine;
 class AudioPackStore;
-class EnginePlayback;
+class AudioEngineAdapter;
 class PackStoreAudioLibrary;
 class UserDefaults;
-struct AudioPackStoreOptions;
 
 class CalmcoveRuntime : public QObject
 {
     Q_OBJECT
 public:
     CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
-                    QObject* parent = nullptr);
-    // Tests replace the library's folders, clock and network monitor.
-    CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
-                    AudioPackStoreOptions libraryOptions, QObject* parent = nullptr);
+                    PlatformServices services = {}, QObject* parent = nullptr);
     ~CalmcoveRuntime() override;
 
     AlbumStore& albumStore() const { return *m_albumStore; }
@@ -43,8 +41,9 @@ public:
 
 private:
     std::unique_ptr<AudioEngine> m_engine;
-    std::unique_ptr<EnginePlayback> m_playback;
+    std::unique_ptr<AudioEngineAdapter> m_playback;
     std::unique_ptr<AlbumStore> m_albumStore;
+    std::unique_ptr<AlbumStoreSelection> m_albumSelection;
     std::unique_ptr<AudioPackStore> m_audioPackStore;
     std::unique_ptr<PackStoreAudioLibrary> m_library;
     std::unique_ptr<AudioController> m_controller;

@@ -4,6 +4,7 @@
 #include "albums/albumstore.h"
 #include "app/appversion.h"
 #include "app/calmcoveruntime.h"
+#include "platform/networkinformationmonitor.h"
 #include "platform/singleinstance.h"
 #include "platform/unixsignalwatcher.h"
 #include "platform/userdefaults.h"
@@ -67,7 +68,8 @@ int main(int argc, char** argv)
     QObject::connect(&signalWatcher, &calmcove::UnixSignalWatcher::terminationRequested, app.get(),
                      &QCoreApplication::quit);
 
-    calmcove::CalmcoveRuntime runtime(options, defaults);
+    calmcove::NetworkInformationMonitor networkMonitor;
+    calmcove::CalmcoveRuntime runtime(options, defaults, {.networkMonitor = &networkMonitor});
     calmcove::QtImportDialogs dialogs;
     if (!options.headless)
         runtime.albumStore().setDialogs(&dialogs);

@@ -7,13 +7,14 @@
 
 #include "albums/albumindex.h"
 #include "albums/albumstore.h"
+#include "app/albumstoreselection.h"
 #include "app/packstoreaudiolibrary.h"
+#include "audio/audioengine.h"
+#include "audio/audiooutput.h"
 #include "library/audiopackstore.h"
 #include "platform/userdefaults.h"
 #include "playback/audiocontroller.h"
-#include "playback/audioengine.h"
-#include "playback/audiooutput.h"
-#include "playback/engineplayback.h"
+#include "playback/audioengineadapter.h"
 #include "support/wavfile.h"
 #include "ui/albumdetailpanel.h"
 #include "ui/albummanagerwindow.h"
@@ -138,8 +139,9 @@ int main(int argc, char** argv)
     AudioPackStore packs(defaults, packsOptions(dir.filePath(QStringLiteral("packs"))));
     PackStoreAudioLibrary library(packs);
     AudioEngine engine(createAudioOutput(QStringLiteral("null")));
-    EnginePlayback playback(engine);
-    auto controller = std::make_unique<AudioController>(albums, library, playback, defaults);
+    AudioEngineAdapter playback(engine);
+    AlbumStoreSelection selection(albums);
+    auto controller = std::make_unique<AudioController>(selection, library, playback, defaults);
     AlbumManagerWindowPresenter presenter;
     presenter.setController(controller.get());
     presenter.setAlbumStore(&albums);

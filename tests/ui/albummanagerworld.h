@@ -5,13 +5,14 @@
 // audio files and folders for imports and drops.
 
 #include "albums/albumstore.h"
+#include "app/albumstoreselection.h"
 #include "app/packstoreaudiolibrary.h"
+#include "audio/audioengine.h"
+#include "audio/audiooutput.h"
 #include "library/audiopackstore.h"
 #include "platform/userdefaults.h"
 #include "playback/audiocontroller.h"
-#include "playback/audioengine.h"
-#include "playback/audiooutput.h"
-#include "playback/engineplayback.h"
+#include "playback/audioengineadapter.h"
 #include "support/wavfile.h"
 #include "ui/albummanagerdialogs.h"
 
@@ -106,9 +107,10 @@ struct AlbumManagerWorld
     AudioPackStore audioPackStore{defaults, packsIn(dir)};
     PackStoreAudioLibrary library{audioPackStore};
     AudioEngine engine{createAudioOutput(QStringLiteral("null"))};
-    EnginePlayback playback{engine};
+    AudioEngineAdapter playback{engine};
+    AlbumStoreSelection selection{albumStore};
     std::unique_ptr<AudioController> controller =
-        std::make_unique<AudioController>(albumStore, library, playback, defaults);
+        std::make_unique<AudioController>(selection, library, playback, defaults);
 };
 
 } // namespace calmcove::test

@@ -4,13 +4,14 @@
 // popup and the create-album dialog. Meant for an X server of its own (Xvfb).
 
 #include "albums/albumstore.h"
+#include "app/albumstoreselection.h"
 #include "app/packstoreaudiolibrary.h"
+#include "audio/audioengine.h"
+#include "audio/audiooutput.h"
 #include "library/audiopackstore.h"
 #include "platform/userdefaults.h"
 #include "playback/audiocontroller.h"
-#include "playback/audioengine.h"
-#include "playback/audiooutput.h"
-#include "playback/engineplayback.h"
+#include "playback/audioengineadapter.h"
 #include "rangetestserver.h"
 #include "ui/albumdetailpanel.h"
 #include "ui/albummanagerviewmodel.h"
@@ -142,8 +143,9 @@ int main(int argc, char** argv)
     AudioPackStore packs(defaults, packsOptions(dir.filePath(QStringLiteral("packs"))));
     PackStoreAudioLibrary library(packs);
     AudioEngine engine(createAudioOutput(QStringLiteral("null")));
-    EnginePlayback playback(engine);
-    auto controller = std::make_unique<AudioController>(albums, library, playback, defaults);
+    AudioEngineAdapter playback(engine);
+    AlbumStoreSelection selection(albums);
+    auto controller = std::make_unique<AudioController>(selection, library, playback, defaults);
 
     const struct
     {
