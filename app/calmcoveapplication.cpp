@@ -15,8 +15,13 @@
 namespace calmcove {
 
 CalmcoveApplication::CalmcoveApplication(LaunchOptions options, QObject* parent)
-    : QObject(parent), m_options(std::move(options)), m_defaults(UserDefaults::standard())
-{}
+    : QObject(parent), m_options(std::move(options)), m_defaults(UserDefaults::standard()),
+      // First of all: a signal that arrives during start-up still quits through the loop.
+      m_signalWatcher(std::make_unique<UnixSignalWatcher>())
+{
+    connect(m_signalWatcher.get(), &UnixSignalWatcher::terminationRequested,
+            QCoreApplication::instance(), &QCoreApplication::quit);
+}
 
 CalmcoveApplication::~CalmcoveApplication()
 {
@@ -29,16 +34,12 @@ bool CalmcoveApplication::start()
 {
     // A second launch hands its files to the running Calmcove and ends.
     m_instance = std::make_unique<SingleInstance>();
-    if (m_instance->handOver(m_options.openArguments))
+    if (m_instance->handOver(m_options.handOverArguments()))
         return false;
     m_instance->listen();
 
     for (const QString& assignment : std::as_const(m_options.settingOverrides))
         m_defaults.addOverride(assignment);
-
-    m_signalWatcher = std::make_unique<UnixSignalWatcher>();
-    connect(m_signalWatcher.get(), &UnixSignalWatcher::terminationRequested,
-            QCoreApplication::instance(), &QCoreApplication::quit);
 
     m_networkMonitor = std::make_unique<NetworkInformationMonitor>();
     m_hotkeys = createHotkeyBackend(ShortcutManager::hotkeyDescriptions());
@@ -49,8 +50,15 @@ bool CalmcoveApplication::start()
         m_desktop = std::make_unique<DesktopRoot>(*m_runtime);
     m_runtime->start();
 
-    connect(m_instance.get(), &SingleInstance::argumentsReceived, m_runtime.get(),
-            &CalmcoveRuntime::open);
+    connect(m_instance.get(), &SingleInstance::argumentsReceived, this,
+            [this](const QStringList& handedOver) {
+                const auto [open, showAlbumManager] = splitHandedOverArguments(handedOver);
+                m_runtime->open(open);
+                if (showAlbumManager && m_desktop)
+                    m_desktop->albumManager().show();
+            });
+    if (m_options.showAlbumManager && m_desktop)
+        QTimer::singleShot(0, &m_desktop->albumManager(), &AlbumManagerWindowPresenter::show);
     QTimer::singleShot(0, m_runtime.get(), [this] { m_runtime->open(m_options.openArguments); });
     return true;
 }

@@ -9,6 +9,7 @@
 #include "playback/audiocontroller.h"
 #include "playback/audioengineadapter.h"
 #include "shortcuts/shortcutmanager.h"
+#include "updates/appstoreversionchecker.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -36,6 +37,12 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
     m_albumSelection = std::make_unique<AlbumStoreSelection>(*m_albumStore);
     m_controller =
         std::make_unique<AudioController>(*m_albumSelection, *m_library, *m_playback, defaults);
+
+    // The update checker starts the updater's schedule and applies its one-time defaults.
+    UpdaterOptions updaterOptions;
+    updaterOptions.networkMonitor = services.networkMonitor;
+    m_appStoreVersionChecker =
+        std::make_unique<AppStoreVersionChecker>(defaults, std::move(updaterOptions));
 
     // Stored shortcuts are registered here; presses reach the player from now on.
     HotkeyBackend* hotkeys = services.hotkeys;

@@ -16,6 +16,7 @@ namespace calmcove {
 
 class AlbumStore;
 class AlbumStoreSelection;
+class AppStoreVersionChecker;
 class AudioController;
 class AudioEngine;
 class AudioPackStore;
@@ -37,6 +38,7 @@ public:
     AudioPackStore& audioPackStore() const { return *m_audioPackStore; }
     AudioController& controller() const { return *m_controller; }
     AudioEngine& engine() const { return *m_engine; }
+    AppStoreVersionChecker& appStoreVersionChecker() const { return *m_appStoreVersionChecker; }
     ShortcutManager& shortcutManager() const { return *m_shortcutManager; }
 
     // Starts the automatic library updates and posts play() to the next turn of the event
@@ -55,6 +57,7 @@ private:
     std::unique_ptr<AudioPackStore> m_audioPackStore;
     std::unique_ptr<PackStoreAudioLibrary> m_library;
     std::unique_ptr<AudioController> m_controller;
+    std::unique_ptr<AppStoreVersionChecker> m_appStoreVersionChecker;
     std::unique_ptr<HotkeyBackend> m_fallbackHotkeys;
     std::unique_ptr<ShortcutManager> m_shortcutManager;
 };
