@@ -7,6 +7,7 @@
 #include "platform/userdefaults.h"
 #include "ui/desktoproot.h"
 
+#include <cstdio>
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -32,9 +33,11 @@ bool CalmcoveApplication::start()
 {
     // A second launch hands its files to the running Calmcove and ends.
     m_instance = std::make_unique<SingleInstance>();
-    if (m_instance->handOver(m_options.openArguments))
+    if (m_instance->handOver(handOverArguments(m_options)))
         return false;
     m_instance->listen();
+    if (m_options.displayMissing)
+        std::fputs("calmcove: no graphical display found; running headless.\n", stderr);
 
     for (const QString& assignment : std::as_const(m_options.settingOverrides))
         m_defaults.addOverride(assignment);
@@ -46,10 +49,20 @@ bool CalmcoveApplication::start()
         m_desktop = std::make_unique<DesktopRoot>(*m_runtime);
     m_runtime->start();
 
-    connect(m_instance.get(), &SingleInstance::argumentsReceived, m_runtime.get(),
-            &CalmcoveRuntime::open);
+    connect(m_instance.get(), &SingleInstance::argumentsReceived, this,
+            &CalmcoveApplication::handleArguments);
+    // The runtime's start() already completes a missing library: --update-library has
+    // nothing to add to a first launch.
     QTimer::singleShot(0, m_runtime.get(), [this] { m_runtime->open(m_options.openArguments); });
     return true;
+}
+
+void CalmcoveApplication::handleArguments(QStringList arguments)
+{
+    if (arguments.removeAll(updateLibraryArgument) > 0)
+        m_runtime->updateLibraryNow();
+    if (!arguments.isEmpty())
+        m_runtime->open(arguments);
 }
 
 } // namespace calmcove

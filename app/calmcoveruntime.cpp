@@ -70,6 +70,11 @@ void CalmcoveRuntime::open(const QStringList& arguments)
         m_albumStore->importExternalURLs(paths);
 }
 
+void CalmcoveRuntime::updateLibraryNow()
+{
+    m_audioPackStore->installLatestPackIfDue();
+}
+
 // The player goes before the stores and the engine it uses.
 CalmcoveRuntime::~CalmcoveRuntime()
 {

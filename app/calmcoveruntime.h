@@ -43,6 +43,9 @@ public:
     // Imports what the command line named: folders become albums, loose audio files one
     // album, and http(s) links are queued as URL imports.
     void open(const QStringList& arguments);
+    // One pass of the library's hourly loop now: completes a missing or partial library
+    // (e.g. once a library server that was still being set up answers).
+    void updateLibraryNow();
 
 private:
     std::unique_ptr<AudioEngine> m_engine;

@@ -8,6 +8,14 @@
 
 namespace calmcove {
 
+QStringList handOverArguments(const LaunchOptions& options)
+{
+    QStringList arguments = options.openArguments;
+    if (options.updateLibrary)
+        arguments.append(updateLibraryArgument);
+    return arguments;
+}
+
 std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& arguments)
 {
     QCommandLineParser parser;
@@ -28,7 +36,11 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
         QStringLiteral("Override a settings key for this run only (repeatable); "
                        "nothing is written to disk."),
         QStringLiteral("KEY=VALUE"));
-    parser.addOptions({help, version, headless, audioOutput, setting});
+    const QCommandLineOption updateLibrary(
+        updateLibraryArgument.mid(2),
+        QStringLiteral("Complete or update the track library now (a running Calmcove does it; "
+                       "otherwise Calmcove starts and does it as usual)."));
+    parser.addOptions({help, version, headless, audioOutput, setting, updateLibrary});
     parser.addPositionalArgument(
         QStringLiteral("files"),
         QStringLiteral("Audio files and folders to import, and http(s) links to audio files. "
@@ -38,8 +50,14 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
     const QString usageError = QStringLiteral("\nRun 'calmcove --help' for the options.\n");
     if (!parser.parse(arguments))
         return LaunchExit{2, QStringLiteral("calmcove: ") + parser.errorText() + usageError, true};
-    if (parser.isSet(help))
-        return LaunchExit{0, parser.helpText(), false};
+    if (parser.isSet(help)) {
+        // Without an application object Qt names the program "<executable_name>".
+        const QString text = parser.helpText();
+        return LaunchExit{0,
+                          QStringLiteral("Usage: calmcove [options] [FILE|FOLDER|URL...]") +
+                              text.mid(text.indexOf(QLatin1Char('\n'))),
+                          false};
+    }
     if (parser.isSet(version))
         return LaunchExit{0, QStringLiteral("calmcove ") + appVersion() + QLatin1Char('\n'), false};
 
@@ -53,6 +71,7 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
                                   .arg(options.audioOutput) +
                               usageError,
                           true};
+    options.updateLibrary = parser.isSet(updateLibrary);
     options.settingOverrides = parser.values(setting);
     for (const QString& assignment : options.settingOverrides) {
         if (assignment.indexOf(QLatin1Char('=')) <= 0)

@@ -46,6 +46,17 @@ TEST(LaunchOptionsTest, FilesFoldersAndLinksToOpen)
                            QStringLiteral("HTTP://example.org/b.mp3")}));
 }
 
+TEST(LaunchOptionsTest, WhatALaterLaunchHandsOver)
+{
+    const auto parsed = std::get<LaunchOptions>(
+        parse({QStringLiteral("--update-library"), QStringLiteral("/abs/song.mp3")}));
+    EXPECT_TRUE(parsed.updateLibrary);
+    EXPECT_EQ(handOverArguments(parsed),
+              QStringList({QStringLiteral("/abs/song.mp3"), updateLibraryArgument}));
+    EXPECT_EQ(handOverArguments(std::get<LaunchOptions>(parse({QStringLiteral("x")}))),
+              QStringList({QDir::currentPath() + QStringLiteral("/x")}));
+}
+
 TEST(LaunchOptionsTest, HelpVersionAndMistakes)
 {
     const auto version = std::get<LaunchExit>(parse({QStringLiteral("--version")}));
@@ -53,6 +64,7 @@ TEST(LaunchOptionsTest, HelpVersionAndMistakes)
     EXPECT_TRUE(version.text.startsWith(QStringLiteral("calmcove ")));
     const auto help = std::get<LaunchExit>(parse({QStringLiteral("--help")}));
     EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.text.startsWith(QStringLiteral("Usage: calmcove [options] ")));
     EXPECT_TRUE(help.text.contains(QStringLiteral("--setting")));
 
     for (const QStringList& wrong :
