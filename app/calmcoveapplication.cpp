@@ -33,7 +33,7 @@ bool CalmcoveApplication::start()
 {
     // A second launch hands its files to the running Calmcove and ends.
     m_instance = std::make_unique<SingleInstance>();
-    if (m_instance->handOver(handOverArguments(m_options)))
+    if (m_instance->handOver(m_options.handOverArguments()))
         return false;
     m_instance->listen();
     if (m_options.displayMissing)
@@ -50,19 +50,21 @@ bool CalmcoveApplication::start()
     m_runtime->start();
 
     connect(m_instance.get(), &SingleInstance::argumentsReceived, this,
-            &CalmcoveApplication::handleArguments);
+            [this](const QStringList& handedOver) {
+                const auto [open, showAlbumManager, updateLibrary] =
+                    splitHandedOverArguments(handedOver);
+                if (updateLibrary)
+                    m_runtime->updateLibraryNow();
+                m_runtime->open(open);
+                if (showAlbumManager && m_desktop)
+                    m_desktop->albumManager().show();
+            });
+    if (m_options.showAlbumManager && m_desktop)
+        QTimer::singleShot(0, &m_desktop->albumManager(), &AlbumManagerWindowPresenter::show);
     // The runtime's start() already completes a missing library: --update-library has
     // nothing to add to a first launch.
     QTimer::singleShot(0, m_runtime.get(), [this] { m_runtime->open(m_options.openArguments); });
     return true;
-}
-
-void CalmcoveApplication::handleArguments(QStringList arguments)
-{
-    if (arguments.removeAll(updateLibraryArgument) > 0)
-        m_runtime->updateLibraryNow();
-    if (!arguments.isEmpty())
-        m_runtime->open(arguments);
 }
 
 } // namespace calmcove

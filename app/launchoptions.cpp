@@ -8,12 +8,22 @@
 
 namespace calmcove {
 
-QStringList handOverArguments(const LaunchOptions& options)
+QStringList LaunchOptions::handOverArguments() const
 {
-    QStringList arguments = options.openArguments;
-    if (options.updateLibrary)
+    QStringList arguments = openArguments;
+    if (showAlbumManager)
+        arguments.append(showAlbumManagerArgument);
+    if (updateLibrary)
         arguments.append(updateLibraryArgument);
     return arguments;
+}
+
+HandedOverArguments splitHandedOverArguments(const QStringList& arguments)
+{
+    HandedOverArguments split{arguments};
+    split.showAlbumManager = split.open.removeAll(showAlbumManagerArgument) > 0;
+    split.updateLibrary = split.open.removeAll(updateLibraryArgument) > 0;
+    return split;
 }
 
 std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& arguments)
@@ -36,11 +46,14 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
         QStringLiteral("Override a settings key for this run only (repeatable); "
                        "nothing is written to disk."),
         QStringLiteral("KEY=VALUE"));
+    const QCommandLineOption albums(
+        QStringLiteral("albums"),
+        QStringLiteral("Open the album manager (in the running Calmcove, if there is one)."));
     const QCommandLineOption updateLibrary(
         updateLibraryArgument.mid(2),
         QStringLiteral("Complete or update the track library now (a running Calmcove does it; "
                        "otherwise Calmcove starts and does it as usual)."));
-    parser.addOptions({help, version, headless, audioOutput, setting, updateLibrary});
+    parser.addOptions({help, version, headless, audioOutput, setting, albums, updateLibrary});
     parser.addPositionalArgument(
         QStringLiteral("files"),
         QStringLiteral("Audio files and folders to import, and http(s) links to audio files. "
@@ -71,8 +84,9 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
                                   .arg(options.audioOutput) +
                               usageError,
                           true};
-    options.updateLibrary = parser.isSet(updateLibrary);
     options.settingOverrides = parser.values(setting);
+    options.showAlbumManager = parser.isSet(albums);
+    options.updateLibrary = parser.isSet(updateLibrary);
     for (const QString& assignment : options.settingOverrides) {
         if (assignment.indexOf(QLatin1Char('=')) <= 0)
             return LaunchExit{

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <utility>
 #include <variant>
 
 namespace calmcove {
@@ -18,10 +19,17 @@ struct LaunchOptions
     QStringList settingOverrides;
     // Files, folders (absolute paths) and http(s) links to import.
     QStringList openArguments;
-    // Complete or update the track library now rather than at the next hourly pass.
+    // --albums: open the album manager window.
+    bool showAlbumManager = false;
+    // --update-library: complete or update the track library now rather than at the next
+    // hourly pass.
     bool updateLibrary = false;
     // Headless only because no display was found; said by the process that really runs.
     bool displayMissing = false;
+
+    // What a later launch hands to the running instance: the open arguments, and
+    // showAlbumManagerArgument and updateLibraryArgument when asked for.
+    QStringList handOverArguments() const;
 
     bool operator==(const LaunchOptions&) const = default;
 };
@@ -34,10 +42,18 @@ struct LaunchExit
     bool toStandardError = false;
 };
 
-// What a later launch hands to the running Calmcove: the paths and links to open, and
-// `updateLibraryArgument` when asked to. Paths are absolute, so no path looks like an option.
+// Handed over to ask the running instance for the album manager. Handed-over paths are
+// absolute, so no file can be mistaken for it.
+inline const QString showAlbumManagerArgument = QStringLiteral("--albums");
 inline const QString updateLibraryArgument = QStringLiteral("--update-library");
-QStringList handOverArguments(const LaunchOptions& options);
+
+struct HandedOverArguments
+{
+    QStringList open; // files and links
+    bool showAlbumManager = false;
+    bool updateLibrary = false;
+};
+HandedOverArguments splitHandedOverArguments(const QStringList& arguments);
 
 // `arguments` includes the program name first. Relative paths are made absolute against
 // the current directory, and file: URLs become paths.

@@ -15,7 +15,8 @@ namespace calmcove {
 
 AudioPackStore::AudioPackStore(UserDefaults& defaults, Options options, QObject* parent)
     : QObject(parent), m_defaults(defaults),
-      m_packsRoot(options.packsRoot.isEmpty() ? defaultPacksRoot() : options.packsRoot),
+      m_packsRoot(
+          QDir::cleanPath(options.packsRoot.isEmpty() ? defaultPacksRoot() : options.packsRoot)),
       m_starterDirectory(options.starterDirectory.isEmpty()
                              ? AppPaths::resourcePath(QStringLiteral("StarterAudio"))
                              : options.starterDirectory),
@@ -25,15 +26,7 @@ AudioPackStore::AudioPackStore(UserDefaults& defaults, Options options, QObject*
           [this] { return m_hasNetwork; }, options.timeouts)),
       m_monitor(options.networkMonitor)
 {
-    m_installedManifest = loadInstalledManifest();
-    if (m_installedManifest) {
-        m_fullLibraryIsInstalled = allTracksVerified(*m_installedManifest);
-        m_status = m_fullLibraryIsInstalled ? AudioPackStatus::ready(m_installedManifest->version)
-                                            : AudioPackStatus::notInstalled();
-        const qint64 total = m_installedManifest->totalBytes;
-        m_progress =
-            total < 1 ? 0 : double(installedByteCount(*m_installedManifest)) / double(total);
-    }
+    const QStringList unverified = restoreInstalledLibrary();
     m_lastStatusTitle = statusTitle();
     m_lastStatusDetail = statusDetail();
     m_lastCanDownload = canDownloadCheckedTrackUpdate();
@@ -44,6 +37,7 @@ AudioPackStore::AudioPackStore(UserDefaults& defaults, Options options, QObject*
                 handleNetworkPath(path);
         });
     }
+    startLaunchVerification(unverified);
 }
 
 AudioPackStore::~AudioPackStore()
@@ -149,14 +143,14 @@ std::optional<QString> AudioPackStore::localPath(const QString& resourceName) co
 {
     if (!m_installedManifest)
         return std::nullopt;
-    const bool listed =
-        std::any_of(m_installedManifest->tracks.cbegin(), m_installedManifest->tracks.cend(),
-                    [&](const AudioPackTrack& t) { return t.id == resourceName; });
-    if (!listed)
+    const auto track =
+        std::find_if(m_installedManifest->tracks.cbegin(), m_installedManifest->tracks.cend(),
+                     [&](const AudioPackTrack& t) { return t.id == resourceName; });
+    if (track == m_installedManifest->tracks.cend())
         return std::nullopt;
     const QString path = audioDirectory(m_installedManifest->version) + QLatin1Char('/') +
                          resourceName + QStringLiteral(".m4a");
-    if (!QFileInfo::exists(path))
+    if (knownVerification(path, *track) != Verification::verified)
         return std::nullopt;
     return path;
 }
@@ -221,6 +215,9 @@ void AudioPackStore::storeLastManifestCheckDate()
 QCoro::Task<> AudioPackStore::installLatestPackIfNeeded(bool force)
 {
     const auto alive = m_alive;
+    auto verifying = launchVerificationDone();
+    if (!co_await std::move(verifying))
+        co_return;
     if (m_status.isBusy())
         co_return;
     if (!m_hasNetwork) {
@@ -265,6 +262,9 @@ QCoro::Task<> AudioPackStore::installLatestPackIfNeeded(bool force)
 QCoro::Task<> AudioPackStore::installLatestTrackUpdateIfAvailable()
 {
     const auto alive = m_alive;
+    auto verifying = launchVerificationDone();
+    if (!co_await std::move(verifying))
+        co_return;
     if (m_status.isBusy() || m_updateState.kind == AudioPackUpdateState::Kind::checking)
         co_return;
     if (!m_hasNetwork) {
@@ -330,6 +330,9 @@ QCoro::Task<> AudioPackStore::installLatestTrackUpdateIfAvailable()
 QCoro::Task<> AudioPackStore::installCheckedTrackUpdate()
 {
     const auto alive = m_alive;
+    auto verifying = launchVerificationDone();
+    if (!co_await std::move(verifying))
+        co_return;
     if (!canDownloadCheckedTrackUpdate())
         co_return;
     audioPacksDirectory();
@@ -349,6 +352,9 @@ QCoro::Task<> AudioPackStore::installCheckedTrackUpdate()
 
 QCoro::Task<> AudioPackStore::installLatestPackIfDue()
 {
+    auto verifying = launchVerificationDone();
+    if (!co_await std::move(verifying))
+        co_return;
     if (m_status.isBusy())
         co_return;
     if (!m_installedManifest || !m_fullLibraryIsInstalled)

@@ -46,15 +46,31 @@ TEST(LaunchOptionsTest, FilesFoldersAndLinksToOpen)
                            QStringLiteral("HTTP://example.org/b.mp3")}));
 }
 
-TEST(LaunchOptionsTest, WhatALaterLaunchHandsOver)
+TEST(LaunchOptionsTest, AlbumManagerRequestTravelsWithTheFilesToTheRunningInstance)
 {
-    const auto parsed = std::get<LaunchOptions>(
-        parse({QStringLiteral("--update-library"), QStringLiteral("/abs/song.mp3")}));
-    EXPECT_TRUE(parsed.updateLibrary);
-    EXPECT_EQ(handOverArguments(parsed),
-              QStringList({QStringLiteral("/abs/song.mp3"), updateLibraryArgument}));
-    EXPECT_EQ(handOverArguments(std::get<LaunchOptions>(parse({QStringLiteral("x")}))),
-              QStringList({QDir::currentPath() + QStringLiteral("/x")}));
+    const auto parsed = parse({QStringLiteral("--albums"), QStringLiteral("/abs/--albums")});
+    const auto& options = std::get<LaunchOptions>(parsed);
+    EXPECT_TRUE(options.showAlbumManager);
+    // A file named like the option stays a file: handed-over paths are absolute.
+    EXPECT_EQ(options.handOverArguments(),
+              QStringList({QStringLiteral("/abs/--albums"), QStringLiteral("--albums")}));
+    const auto [open, showAlbumManager, updateLibrary] =
+        splitHandedOverArguments(options.handOverArguments());
+    EXPECT_EQ(open, QStringList{QStringLiteral("/abs/--albums")});
+    EXPECT_TRUE(showAlbumManager);
+    EXPECT_FALSE(updateLibrary);
+
+    const auto both = std::get<LaunchOptions>(
+        parse({QStringLiteral("--update-library"), QStringLiteral("/abs/a.mp3")}));
+    EXPECT_TRUE(both.updateLibrary);
+    const HandedOverArguments handed = splitHandedOverArguments(both.handOverArguments());
+    EXPECT_EQ(handed.open, QStringList{QStringLiteral("/abs/a.mp3")});
+    EXPECT_TRUE(handed.updateLibrary);
+    EXPECT_FALSE(handed.showAlbumManager);
+
+    const auto plain = std::get<LaunchOptions>(parse({QStringLiteral("/abs/a.mp3")}));
+    EXPECT_EQ(plain.handOverArguments(), QStringList{QStringLiteral("/abs/a.mp3")});
+    EXPECT_FALSE(splitHandedOverArguments(plain.handOverArguments()).showAlbumManager);
 }
 
 TEST(LaunchOptionsTest, HelpVersionAndMistakes)
