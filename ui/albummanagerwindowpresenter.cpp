@@ -1,5 +1,6 @@
 #include "albummanagerwindowpresenter.h"
 
+#include "albummanagerviewmodel.h"
 #include "albummanagerwindow.h"
 #include "albums/albumstore.h"
 #include "library/audiopackstore.h"
