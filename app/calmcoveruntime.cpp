@@ -1,12 +1,15 @@
 #include "calmcoveruntime.h"
 
 #include "albums/albumstore.h"
+#include "appsettings.h"
 #include "library/audiopackstore.h"
+#include "mpris/nowplayingcontroller.h"
 #include "packstoreaudiolibrary.h"
 #include "playback/audiocontroller.h"
 #include "playback/audioengine.h"
 #include "playback/engineplayback.h"
 
+#include <QDBusConnection>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
@@ -34,6 +37,14 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
     m_library = std::make_unique<PackStoreAudioLibrary>(*m_audioPackStore);
     m_controller =
         std::make_unique<AudioController>(*m_albumStore, *m_library, *m_playback, defaults);
+    // The desktop's media controls drive the player with or without a window.
+    m_nowPlaying =
+        std::make_unique<NowPlayingController>(*m_albumStore, QDBusConnection::sessionBus());
+    m_nowPlaying->setOpenHandler([this](const QString& uri) { open({openArgument(uri)}); });
+    m_nowPlaying->configure(m_controller.get());
+
+    m_appSettings = std::make_unique<AppSettings>();
+    m_appSettings->readLaunchAtLogin();
 
     // The album store first, so that the player's re-check reads the new default album.
     connect(m_audioPackStore.get(), &AudioPackStore::libraryDidChange, this,
@@ -70,6 +81,7 @@ void CalmcoveRuntime::open(const QStringList& arguments)
 // The player goes before the stores and the engine it uses.
 CalmcoveRuntime::~CalmcoveRuntime()
 {
+    m_nowPlaying.reset();
     m_controller.reset();
 }
 

@@ -13,10 +13,12 @@
 namespace calmcove {
 
 class AlbumStore;
+class AppSettings;
 class AudioController;
 class AudioEngine;
 class AudioPackStore;
 class EnginePlayback;
+class NowPlayingController;
 class PackStoreAudioLibrary;
 class UserDefaults;
 struct AudioPackStoreOptions;
@@ -36,6 +38,9 @@ public:
     AudioPackStore& audioPackStore() const { return *m_audioPackStore; }
     AudioController& controller() const { return *m_controller; }
     AudioEngine& engine() const { return *m_engine; }
+    AppSettings& appSettings() const { return *m_appSettings; }
+    // The desktop's now-playing display and remote commands (MPRIS on the session bus).
+    NowPlayingController& nowPlaying() const { return *m_nowPlaying; }
 
     // Imports what the command line named: folders become albums, loose audio files one
     // album, and http(s) links are queued as URL imports.
@@ -48,6 +53,8 @@ private:
     std::unique_ptr<AudioPackStore> m_audioPackStore;
     std::unique_ptr<PackStoreAudioLibrary> m_library;
     std::unique_ptr<AudioController> m_controller;
+    std::unique_ptr<NowPlayingController> m_nowPlaying;
+    std::unique_ptr<AppSettings> m_appSettings;
 };
 
 } // namespace calmcove

@@ -191,6 +191,8 @@ void AudioController::restoreCurrentTrack()
 
 void AudioController::load(const CalmTrack& track, bool autoPlay)
 {
+    const bool restarts = track.id == m_currentTrack.id && m_audioFile;
+    m_stopped = false;
     setCurrentTrack(track);
     m_startFrame = 0;
     setCurrentTime(0);
@@ -208,6 +210,10 @@ void AudioController::load(const CalmTrack& track, bool autoPlay)
         scheduleCurrentTrack(0);
         if (autoPlay)
             play();
+        else
+            updateNowPlaying();
+        if (restarts)
+            Q_EMIT positionJumped();
         return;
     }
 
@@ -266,18 +272,22 @@ qint64 AudioController::currentPlaybackFrame() const
 
 void AudioController::play()
 {
+    // Even a failed start leaves the display showing paused rather than stopped.
+    m_stopped = false;
     if (!m_audioFile)
         load(m_currentTrack, false);
     if (!m_engine.isRunning()) {
         if (const auto error = m_engine.start()) {
             printLine(QStringLiteral("Calmcove playback failed: ") + *error);
             setIsPlaying(false);
+            updateNowPlaying();
             return;
         }
     }
     if (!m_engine.isPlayerPlaying())
         m_engine.playPlayer();
     setIsPlaying(true);
+    updateNowPlaying();
 }
 
 void AudioController::pause()
@@ -289,6 +299,7 @@ void AudioController::pause()
     // position after a resume is the paused frame plus what plays from then on.
     m_startFrame = frame;
     scheduleCurrentTrack(frame);
+    updateNowPlaying();
 }
 
 void AudioController::stop()
@@ -299,6 +310,9 @@ void AudioController::stop()
     m_engine.stopPlayer();
     scheduleCurrentTrack(0);
     setIsPlaying(false);
+    m_stopped = true;
+    updateNowPlaying();
+    Q_EMIT positionJumped();
 }
 
 void AudioController::seek(double fraction)
@@ -308,11 +322,26 @@ void AudioController::seek(double fraction)
     const double clamped = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
     const auto target = qint64(clamped * double(m_audioFile->lengthFrames));
     const bool wasPlaying = m_isPlaying;
+    const CalmTrack seekedTrack = m_currentTrack;
+    m_stopped = false;
     m_startFrame = target;
     scheduleCurrentTrack(target);
     updateClock();
     if (wasPlaying)
         play();
+    else
+        updateNowPlaying();
+    // Seeking to the end of a playing track moves on instead: no jump within a track.
+    if (m_currentTrack == seekedTrack)
+        Q_EMIT positionJumped();
+}
+
+double AudioController::playbackPosition() const
+{
+    if (!m_audioFile || m_audioFile->sampleRate <= 0)
+        return m_currentTime;
+    const double seconds = double(currentPlaybackFrame()) / m_audioFile->sampleRate;
+    return std::max(0.0, std::min(seconds, m_currentTrack.duration));
 }
 
 void AudioController::updateClock()
@@ -324,6 +353,30 @@ void AudioController::updateClock()
     const double time = std::min(seconds, duration);
     setCurrentTime(time);
     setProgress(duration > 0 ? std::min(time / duration, 1.0) : 0.0);
+}
+
+NowPlayingInfo AudioController::nowPlayingInfo() const
+{
+    const CalmAlbum album = m_albumStore.selectedAlbum();
+    NowPlayingInfo info;
+    info.trackID = m_currentTrack.id;
+    info.title = m_currentTrack.title;
+    info.artist = m_currentTrack.artist;
+    info.albumTitle = album.name;
+    info.duration = m_currentTrack.duration;
+    info.elapsed = std::max(0.0, playbackPosition());
+    info.rate = m_isPlaying ? m_playbackRate : 0.0;
+    info.defaultRate = m_playbackRate;
+    info.artwork = album.artwork;
+    info.state = m_isPlaying ? NowPlayingInfo::State::playing
+                 : m_stopped ? NowPlayingInfo::State::stopped
+                             : NowPlayingInfo::State::paused;
+    return info;
+}
+
+void AudioController::updateNowPlaying()
+{
+    Q_EMIT nowPlayingUpdated();
 }
 
 void AudioController::moveTrack(bool forward, bool autoPlay)
@@ -425,13 +478,17 @@ void AudioController::handleBuiltInLibraryChanged()
         load(m_currentTrack, m_isPlaying);
         return;
     }
-    if (resolvedAudio(m_currentTrack))
+    if (resolvedAudio(m_currentTrack)) {
+        updateNowPlaying();
         return;
+    }
     QList<CalmTrack> candidates = preferredPlayableTracks(filteredTracks());
     if (candidates.isEmpty())
         candidates = preferredPlayableTracks(builtInTracks);
     if (!candidates.isEmpty())
         load(candidates.first(), m_isPlaying);
+    else
+        updateNowPlaying();
 }
 
 void AudioController::togglePlayPause()

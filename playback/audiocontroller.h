@@ -7,6 +7,7 @@
 // remembers the listener's choices across launches. Main thread only.
 
 #include "model/calmtrack.h"
+#include "nowplayinginfo.h"
 
 #include <functional>
 #include <optional>
@@ -80,6 +81,9 @@ public:
     double currentTime() const { return m_currentTime; }
     double progress() const { return m_progress; }
     QString displayTime() const;
+    // The position read from the engine now, in seconds within 0…duration; unlike
+    // currentTime it does not wait for the clock.
+    double playbackPosition() const;
 
     // The tracks the mood and kind filters let through; imported albums pass unfiltered.
     QList<CalmTrack> filteredTracks() const;
@@ -129,6 +133,14 @@ public:
     // Reads the position from the engine; runs every 0.4 s by itself.
     void updateClock();
 
+    // The now-playing table as it stands; read by the desktop integration on
+    // nowPlayingUpdated().
+    NowPlayingInfo nowPlayingInfo() const;
+    // Announces a publication of the table (nowPlayingUpdated). Called after every change
+    // the desktop display must see: a track loaded without starting, play, pause, stop,
+    // a seek while paused, a failed engine start, a re-check of the default album.
+    void updateNowPlaying();
+
 Q_SIGNALS:
     void selectedMoodChanged();
     void selectedKindChanged();
@@ -146,6 +158,9 @@ Q_SIGNALS:
     void midGainChanged();
     void highGainChanged();
     void reverbMixChanged();
+    void nowPlayingUpdated();
+    // The position jumped within the current track: a seek, a stop, a restart.
+    void positionJumped();
 
 private:
     std::optional<ResolvedAudio> resolvedAudio(const CalmTrack& track) const;
@@ -193,6 +208,8 @@ private:
     qint64 m_startFrame = 0;
     quint64 m_scheduleToken = 0;
     bool m_currentTrackUsesStarterFallback = false;
+    // Set by stop() until playback starts, a seek or another track.
+    bool m_stopped = false;
     QTimer m_clock;
     QTimer m_sleepTimer;
 };
