@@ -85,7 +85,8 @@ AudioController::AudioController(AlbumStore& albumStore, TrackAudioLibrary& libr
 
     m_clock.setInterval(options.clockIntervalMs);
     connect(&m_clock, &QTimer::timeout, this, &AudioController::updateClock);
-    m_clock.start();
+    // The clock ticks only while playing: paused, the position moves only through
+    // operations that update it themselves, and an idle player must not wake the process.
     m_sleepTimer.setInterval(options.sleepTickIntervalMs);
     connect(&m_sleepTimer, &QTimer::timeout, this, &AudioController::sleepTimerTick);
 }
@@ -299,6 +300,7 @@ void AudioController::pause()
     // position after a resume is the paused frame plus what plays from then on.
     m_startFrame = frame;
     scheduleCurrentTrack(frame);
+    updateClock();
     updateNowPlaying();
 }
 
@@ -611,6 +613,10 @@ void AudioController::setIsPlaying(bool playing)
     if (m_isPlaying == playing)
         return;
     m_isPlaying = playing;
+    if (playing)
+        m_clock.start();
+    else
+        m_clock.stop();
     Q_EMIT playbackStateDidChange(playing);
 }
 

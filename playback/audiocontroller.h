@@ -130,7 +130,7 @@ public:
     void startSleepTimer();
     void cancelSleepTimer();
 
-    // Reads the position from the engine; runs every 0.4 s by itself.
+    // Reads the position from the engine; runs every 0.4 s by itself while playing.
     void updateClock();
 
     // The now-playing table as it stands; read by the desktop integration on

@@ -497,7 +497,13 @@ TEST_F(AudioControllerTest, PublishesTheNowPlayingTableAtItsMoments)
         {"clock", [&] { advance(10); }, 0, 0, NowPlayingInfo::State::playing},
         {"seek while playing", [&] { controller().seek(0.5); }, 1, 1,
          NowPlayingInfo::State::playing},
-        {"pause", [&] { controller().pause(); }, 1, 0, NowPlayingInfo::State::paused},
+        {"pause",
+         [&] {
+             m_engine.advance(2); // not read by the clock yet
+             controller().pause();
+             EXPECT_DOUBLE_EQ(controller().currentTime(), 0.5 * 100 + 2); // no tick needed
+         },
+         1, 0, NowPlayingInfo::State::paused},
         {"seek while paused", [&] { controller().seek(0.25); }, 1, 1,
          NowPlayingInfo::State::paused},
         {"next while paused", [&] { controller().next(); }, 1, 0, NowPlayingInfo::State::paused},
