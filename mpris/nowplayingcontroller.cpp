@@ -79,7 +79,6 @@ void NowPlayingController::installCommandHandlers()
         delete exported;
         return;
     }
-    m_exported = exported;
     m_player = player;
     m_isOnBus = true;
 }

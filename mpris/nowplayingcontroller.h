@@ -86,7 +86,6 @@ private:
     MprisPlayerState m_published;
     std::function<void()> m_raise;
     std::function<void(const QString&)> m_open;
-    QObject* m_exported = nullptr;
     NowPlayingCommandHandlers* m_player = nullptr;
 };
 
