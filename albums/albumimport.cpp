@@ -3,7 +3,7 @@
 
 #include "albumstore.h"
 #include "importnaming.h"
-#include "playback/audiofile.h"
+#include "media/audiofile.h"
 
 #include <filesystem>
 #include <QDir>

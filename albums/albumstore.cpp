@@ -1,7 +1,7 @@
 #include "albumstore.h"
 
 #include "albumindex.h"
-#include "fasturldownloader.h"
+#include "downloader/fasturldownloader.h"
 #include "model/pathcomponent.h"
 #include "model/tracklibrary.h"
 #include "platform/apppaths.h"
@@ -63,10 +63,11 @@ QString AlbumStore::defaultRootDirectory()
     return AppPaths::dataDirectory() + QStringLiteral("/Imported Albums");
 }
 
-AlbumStore::AlbumStore(UserDefaults& defaults, const QString& rootDirectory, QObject* parent)
+AlbumStore::AlbumStore(UserDefaults& defaults, const QString& rootDirectory,
+                       NetworkPathMonitor* networkMonitor, QObject* parent)
     : QObject(parent), m_defaults(defaults), m_root(rootDirectory),
       m_selectedAlbumID(defaults.string(selectedAlbumIDKey).value_or(builtInAlbumID)),
-      m_builtInAlbum(TrackLibrary::builtInAlbum())
+      m_builtInAlbum(TrackLibrary::builtInAlbum()), m_networkMonitor(networkMonitor)
 {
     load();
     selectDefaultAlbumIfSelectionIsGone();

@@ -21,6 +21,7 @@
 namespace calmcove {
 
 class FastURLDownloader;
+class NetworkPathMonitor;
 class UserDefaults;
 
 class AlbumStore : public QObject
@@ -65,7 +66,9 @@ public:
 
     // Loads the imported albums from `rootDirectory` and restores the stored selection,
     // falling back to the default album when the stored one no longer exists.
-    AlbumStore(UserDefaults& defaults, const QString& rootDirectory, QObject* parent = nullptr);
+    // `networkMonitor` (not owned, may be null) lets URL imports wait for connectivity.
+    AlbumStore(UserDefaults& defaults, const QString& rootDirectory,
+               NetworkPathMonitor* networkMonitor = nullptr, QObject* parent = nullptr);
     ~AlbumStore() override;
 
     QString rootDirectory() const { return m_root; }
@@ -208,6 +211,7 @@ private:
     QList<URLImportJob> m_urlImportJobs;
     QString m_pendingURLImportAlbumID;
     bool m_isProcessingURLImportQueue = false;
+    NetworkPathMonitor* m_networkMonitor = nullptr;
     std::unique_ptr<FastURLDownloader> m_urlDownloader;
 };
 

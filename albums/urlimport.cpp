@@ -3,9 +3,10 @@
 
 #include "albumstore.h"
 
-#include "fasturldownloader.h"
+#include "downloader/fasturldownloader.h"
 #include "importnaming.h"
-#include "playback/audiofile.h"
+#include "media/audiofile.h"
+#include "urlimporterror.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,6 +52,32 @@ std::optional<QString> audioExtension(const QUrl& url, const QString& mimeType,
     if (extension.isEmpty() || !supported.contains(extension))
         return std::nullopt;
     return extension;
+}
+
+// The job's message for a download that failed: the downloader's own failures as the
+// import names them, transfer and file errors as their system texts.
+QString urlImportMessage(const DownloadError& error)
+{
+    struct Describe
+    {
+        QString operator()(DownloadFailure failure) const
+        {
+            switch (failure) {
+            case DownloadFailure::invalidURL:
+                return errorDescription(URLImportError::invalidURL);
+            case DownloadFailure::downloadFailed:
+                return errorDescription(URLImportError::downloadFailed);
+            case DownloadFailure::probeFailed:
+                return errorDescription(URLImportError::downloadProbeFailed);
+            case DownloadFailure::parallelDownloadUnsupported:
+                return errorDescription(URLImportError::parallelDownloadUnsupported);
+            }
+            return errorDescription(URLImportError::downloadFailed);
+        }
+        QString operator()(const TransferError& e) const { return e.message; }
+        QString operator()(const FileSystemError& e) const { return e.message; }
+    };
+    return std::visit(Describe{}, error);
 }
 
 double fileDuration(const QString& path)
@@ -115,7 +142,8 @@ void AlbumStore::startURLImportQueueIfNeeded()
     if (m_isProcessingURLImportQueue)
         return;
     if (!m_urlDownloader)
-        m_urlDownloader = std::make_unique<FastURLDownloader>();
+        m_urlDownloader =
+            std::make_unique<FastURLDownloader>(FastURLDownloader::Timeouts{}, m_networkMonitor);
     setProcessingURLImportQueue(true);
     runURLImportQueue();
 }
@@ -175,7 +203,7 @@ AlbumStore::performURLImport(QString link, std::optional<QString> targetAlbumID,
     if (!self)
         co_return std::nullopt;
     if (!downloaded)
-        co_return errorDescription(downloaded.error());
+        co_return urlImportMessage(downloaded.error());
     const QString temporaryPath = downloaded->path();
     // The temporary download is ours to remove once it has been copied or refused.
     const auto removeTemporary = qScopeGuard([&temporaryPath] { QFile::remove(temporaryPath); });

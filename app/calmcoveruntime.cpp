@@ -1,13 +1,14 @@
 #include "calmcoveruntime.h"
 
 #include "albums/albumstore.h"
+#include "albumstoreselection.h"
 #include "appsettings.h"
+#include "audio/audioengine.h"
 #include "library/audiopackstore.h"
 #include "mpris/nowplayingcontroller.h"
 #include "packstoreaudiolibrary.h"
 #include "playback/audiocontroller.h"
-#include "playback/audioengine.h"
-#include "playback/engineplayback.h"
+#include "playback/audioengineadapter.h"
 
 #include <QDBusConnection>
 #include <QPointer>
@@ -17,17 +18,15 @@
 namespace calmcove {
 
 CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
-                                 QObject* parent)
-    : CalmcoveRuntime(options, defaults, AudioPackStoreOptions{}, parent)
-{}
-
-CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
-                                 AudioPackStoreOptions libraryOptions, QObject* parent)
+                                 PlatformServices services, QObject* parent)
     : QObject(parent),
       m_engine(std::make_unique<AudioEngine>(createAudioOutput(options.audioOutput))),
-      m_playback(std::make_unique<EnginePlayback>(*m_engine))
+      m_playback(std::make_unique<AudioEngineAdapter>(*m_engine))
 {
-    m_albumStore = std::make_unique<AlbumStore>(defaults, AlbumStore::defaultRootDirectory());
+    m_albumStore = std::make_unique<AlbumStore>(defaults, AlbumStore::defaultRootDirectory(),
+                                                services.networkMonitor);
+    AudioPackStoreOptions libraryOptions;
+    libraryOptions.networkMonitor = services.networkMonitor;
     m_audioPackStore = std::make_unique<AudioPackStore>(defaults, std::move(libraryOptions));
 
     // The default album holds the installed library before the player restores its track.
@@ -35,11 +34,13 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
         AudioPackStore::tracksForDefaultAlbum(m_audioPackStore->installedManifest()));
 
     m_library = std::make_unique<PackStoreAudioLibrary>(*m_audioPackStore);
+    m_albumSelection = std::make_unique<AlbumStoreSelection>(*m_albumStore);
     m_controller =
-        std::make_unique<AudioController>(*m_albumStore, *m_library, *m_playback, defaults);
+        std::make_unique<AudioController>(*m_albumSelection, *m_library, *m_playback, defaults);
     // The desktop's media controls drive the player with or without a window.
-    m_nowPlaying =
-        std::make_unique<NowPlayingController>(*m_albumStore, QDBusConnection::sessionBus());
+    m_nowPlaying = std::make_unique<NowPlayingController>(
+        *m_albumStore,
+        services.sessionBus.value_or(QDBusConnection(QStringLiteral("calmcove-no-session-bus"))));
     m_nowPlaying->setOpenHandler([this](const QString& uri) { open({openArgument(uri)}); });
     m_nowPlaying->configure(m_controller.get());
 
@@ -55,7 +56,10 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
                 if (controller)
                     controller->handleBuiltInLibraryChanged();
             });
+}
 
+void CalmcoveRuntime::start()
+{
     m_audioPackStore->startAutomaticUpdates();
 
     QTimer::singleShot(0, this, [controller = QPointer(m_controller.get())] {

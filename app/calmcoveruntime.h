@@ -1,11 +1,13 @@
 #pragma once
 
-// The composition root: builds every long-lived store and controller once, in a fixed
-// order, wires the callbacks through which they inform each other, starts the library
-// updates and, on the next turn of the event loop, playback. Holds everything for the
-// life of the process. Main thread only.
+// The stores and controllers of the process: the constructor builds every long-lived one
+// once, in a fixed order, and wires the callbacks through which they inform each other;
+// start() then starts the library updates and, on the next turn of the event loop,
+// playback. The application root creates the desktop side between the two. Holds
+// everything for the life of the process. Main thread only; no widgets.
 
 #include "launchoptions.h"
+#include "platformservices.h"
 
 #include <memory>
 #include <QObject>
@@ -13,25 +15,22 @@
 namespace calmcove {
 
 class AlbumStore;
+class AlbumStoreSelection;
 class AppSettings;
 class AudioController;
 class AudioEngine;
 class AudioPackStore;
-class EnginePlayback;
+class AudioEngineAdapter;
 class NowPlayingController;
 class PackStoreAudioLibrary;
 class UserDefaults;
-struct AudioPackStoreOptions;
 
 class CalmcoveRuntime : public QObject
 {
     Q_OBJECT
 public:
     CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
-                    QObject* parent = nullptr);
-    // Tests replace the library's folders, clock and network monitor.
-    CalmcoveRuntime(const LaunchOptions& options, UserDefaults& defaults,
-                    AudioPackStoreOptions libraryOptions, QObject* parent = nullptr);
+                    PlatformServices services = {}, QObject* parent = nullptr);
     ~CalmcoveRuntime() override;
 
     AlbumStore& albumStore() const { return *m_albumStore; }
@@ -42,14 +41,19 @@ public:
     // The desktop's now-playing display and remote commands (MPRIS on the session bus).
     NowPlayingController& nowPlaying() const { return *m_nowPlaying; }
 
+    // Starts the automatic library updates and posts play() to the next turn of the event
+    // loop. Call once, after the desktop side has been built.
+    void start();
+
     // Imports what the command line named: folders become albums, loose audio files one
     // album, and http(s) links are queued as URL imports.
     void open(const QStringList& arguments);
 
 private:
     std::unique_ptr<AudioEngine> m_engine;
-    std::unique_ptr<EnginePlayback> m_playback;
+    std::unique_ptr<AudioEngineAdapter> m_playback;
     std::unique_ptr<AlbumStore> m_albumStore;
+    std::unique_ptr<AlbumStoreSelection> m_albumSelection;
     std::unique_ptr<AudioPackStore> m_audioPackStore;
     std::unique_ptr<PackStoreAudioLibrary> m_library;
     std::unique_ptr<AudioController> m_controller;

@@ -2,7 +2,6 @@
 
 #include "model/tracklibrary.h"
 #include "platform/apppaths.h"
-#include "platform/networkinformationmonitor.h"
 #include "platform/userdefaults.h"
 
 #include <QDir>
@@ -23,8 +22,7 @@ AudioPackStore::AudioPackStore(UserDefaults& defaults, Options options, QObject*
       m_client(std::make_unique<AudioPackClient>(
           defaults, std::move(options.buildInfo), *m_clock, m_cancellation,
           [this] { return m_hasNetwork; }, options.timeouts)),
-      m_monitor(options.networkMonitor ? std::move(options.networkMonitor)
-                                       : std::make_unique<NetworkInformationMonitor>())
+      m_monitor(options.networkMonitor)
 {
     m_installedManifest = loadInstalledManifest();
     if (m_installedManifest) {
@@ -39,16 +37,19 @@ AudioPackStore::AudioPackStore(UserDefaults& defaults, Options options, QObject*
     m_lastStatusDetail = statusDetail();
     m_lastCanDownload = canDownloadCheckedTrackUpdate();
 
-    m_monitor->start([this, alive = m_alive](const NetworkPath& path) {
-        if (*alive)
-            handleNetworkPath(path);
-    });
+    if (m_monitor) {
+        m_networkWatch = m_monitor->watch([this, alive = m_alive](const NetworkPath& path) {
+            if (*alive)
+                handleNetworkPath(path);
+        });
+    }
 }
 
 AudioPackStore::~AudioPackStore()
 {
     *m_alive = false;
-    m_monitor->stop();
+    if (m_monitor)
+        m_monitor->unwatch(m_networkWatch);
     m_cancellation.cancel();
 }
 

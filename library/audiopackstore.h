@@ -17,8 +17,8 @@
 #include "library/audiopackformat.h"
 #include "library/audiopackstatus.h"
 #include "library/filedigest.h"
-#include "library/networkpathmonitor.h"
 #include "model/calmtrack.h"
+#include "platform/networkpathmonitor.h"
 
 #include <QCoro/QCoroTask>
 #include <QObject>
@@ -38,8 +38,8 @@ struct AudioPackStoreOptions
     QString packsRoot;
     // Empty: share/calmcove/StarterAudio beside the executable.
     QString starterDirectory;
-    // Null: the system monitor (NetworkManager, else glib, else always online).
-    std::unique_ptr<NetworkPathMonitor> networkMonitor;
+    // Not owned; must outlive the store. Null: the network counts as always usable.
+    NetworkPathMonitor* networkMonitor = nullptr;
     // Null: the wall clock and real timers.
     std::shared_ptr<LibraryClock> clock;
     BuildInfo buildInfo = BuildInfo::current();
@@ -85,10 +85,10 @@ public:
 
     using Options = AudioPackStoreOptions;
 
-    // Finds the installed library (verifying its files) and starts the network monitor.
+    // Finds the installed library (verifying its files) and starts watching the network.
     explicit AudioPackStore(UserDefaults& defaults, Options options = {},
                             QObject* parent = nullptr);
-    // Cancels the hourly loop, every transfer and every wait; stops the monitor.
+    // Cancels the hourly loop, every transfer and every wait; stops watching the network.
     ~AudioPackStore() override;
 
     // $XDG_DATA_HOME/Calmcove/AudioPacks, or <temp>/Calmcove/AudioPacks without a data
@@ -212,7 +212,8 @@ private:
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     Cancellation m_cancellation;
     std::unique_ptr<AudioPackClient> m_client;
-    std::unique_ptr<NetworkPathMonitor> m_monitor;
+    NetworkPathMonitor* m_monitor = nullptr;
+    NetworkPathMonitor::WatchID m_networkWatch = 0;
     FileDigestCache m_digests;
 
     AudioPackStatus m_status;

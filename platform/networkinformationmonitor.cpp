@@ -3,6 +3,9 @@
 #include <QNetworkInformation>
 #include <QTimer>
 
+#include <utility>
+#include <vector>
+
 namespace calmcove {
 
 namespace {
@@ -29,7 +32,8 @@ NetworkInformationMonitor::NetworkInformationMonitor(QObject* parent) : QObject(
 
 NetworkInformationMonitor::~NetworkInformationMonitor()
 {
-    stop();
+    if (QNetworkInformation* info = QNetworkInformation::instance())
+        info->disconnect(this);
 }
 
 NetworkPath NetworkInformationMonitor::currentPath()
@@ -46,37 +50,58 @@ NetworkPath NetworkInformationMonitor::currentPath()
     return path;
 }
 
-void NetworkInformationMonitor::start(Handler handler)
+NetworkPathMonitor::WatchID NetworkInformationMonitor::watch(Handler handler)
 {
-    stop();
-    m_handler = std::move(handler);
+    const WatchID id = m_nextID++;
+    m_watchers.emplace(id, std::move(handler));
+    m_unreported.insert(id);
+    followBackend();
+    scheduleReport(false);
+    return id;
+}
+
+void NetworkInformationMonitor::unwatch(WatchID id)
+{
+    m_watchers.erase(id);
+    m_unreported.erase(id);
+}
+
+void NetworkInformationMonitor::followBackend()
+{
+    if (m_followsBackend)
+        return;
+    m_followsBackend = true;
     if (QNetworkInformation* info = loadBackend()) {
         // The backend lives on the main thread, so its signals arrive there; a change may
         // come as several signals, which one queued report gathers.
-        const auto schedule = [this] { report(); };
-        connect(info, &QNetworkInformation::reachabilityChanged, this, schedule);
-        connect(info, &QNetworkInformation::transportMediumChanged, this, schedule);
-        connect(info, &QNetworkInformation::isMeteredChanged, this, schedule);
+        const auto changed = [this] { scheduleReport(true); };
+        connect(info, &QNetworkInformation::reachabilityChanged, this, changed);
+        connect(info, &QNetworkInformation::transportMediumChanged, this, changed);
+        connect(info, &QNetworkInformation::isMeteredChanged, this, changed);
     }
-    report();
 }
 
-void NetworkInformationMonitor::stop()
+void NetworkInformationMonitor::scheduleReport(bool changed)
 {
-    m_handler = nullptr;
-    if (QNetworkInformation* info = QNetworkInformation::instance())
-        info->disconnect(this);
-}
-
-void NetworkInformationMonitor::report()
-{
+    m_changePending = m_changePending || changed;
     if (m_reportPending)
         return;
     m_reportPending = true;
     QTimer::singleShot(0, this, [this] {
         m_reportPending = false;
-        if (m_handler)
-            m_handler(currentPath());
+        const bool toEveryone = std::exchange(m_changePending, false);
+        const std::set<WatchID> unreported = std::exchange(m_unreported, {});
+        const NetworkPath path = currentPath();
+        std::vector<WatchID> ids;
+        for (const auto& [id, handler] : m_watchers) {
+            if (toEveryone || unreported.contains(id))
+                ids.push_back(id);
+        }
+        // A handler may unwatch itself or others: look each one up again.
+        for (const WatchID id : ids) {
+            if (const auto found = m_watchers.find(id); found != m_watchers.end())
+                found->second(path);
+        }
     });
 }
 

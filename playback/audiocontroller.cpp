@@ -1,10 +1,10 @@
 #include "audiocontroller.h"
 
-#include "albums/albumstore.h"
+#include "albumselection.h"
+#include "audio/soundpreset.h"
 #include "model/tracklibrary.h"
 #include "platform/userdefaults.h"
 #include "playbackengine.h"
-#include "soundpreset.h"
 #include "trackaudiolibrary.h"
 
 #include <cmath>
@@ -49,17 +49,16 @@ QString formatTime(double seconds)
     return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
 
-AudioController::AudioController(AlbumStore& albumStore, TrackAudioLibrary& library,
+AudioController::AudioController(AlbumSelection& albums, TrackAudioLibrary& library,
                                  PlaybackEngine& engine, UserDefaults& defaults, QObject* parent)
-    : AudioController(albumStore, library, engine, defaults, Options{}, parent)
+    : AudioController(albums, library, engine, defaults, Options{}, parent)
 {}
 
-AudioController::AudioController(AlbumStore& albumStore, TrackAudioLibrary& library,
+AudioController::AudioController(AlbumSelection& albums, TrackAudioLibrary& library,
                                  PlaybackEngine& engine, UserDefaults& defaults, Options options,
                                  QObject* parent)
-    : QObject(parent), m_albumStore(albumStore), m_library(library), m_engine(engine),
-      m_defaults(defaults), m_randomIndex(std::move(options.randomIndex)),
-      m_currentTrack(TrackLibrary::tracks().first())
+    : QObject(parent), m_albums(albums), m_library(library), m_engine(engine), m_defaults(defaults),
+      m_randomIndex(std::move(options.randomIndex)), m_currentTrack(TrackLibrary::tracks().first())
 {
     if (!m_randomIndex)
         m_randomIndex = [](qsizetype count) {
@@ -106,7 +105,7 @@ QString AudioController::displayTime() const
 
 QList<CalmTrack> AudioController::filteredTracks() const
 {
-    const CalmAlbum album = m_albumStore.selectedAlbum();
+    const CalmAlbum album = m_albums.selectedAlbum();
     if (!album.isBuiltIn)
         return album.tracks;
     QList<CalmTrack> result;
@@ -163,7 +162,7 @@ QList<CalmTrack> AudioController::preferredPlayableTracks(const QList<CalmTrack>
 
 void AudioController::restoreCurrentTrack()
 {
-    const QList<CalmTrack> albumTracks = m_albumStore.selectedAlbum().tracks;
+    const QList<CalmTrack> albumTracks = m_albums.selectedAlbum().tracks;
     QList<CalmTrack> pool = filteredTracks();
     if (pool.isEmpty())
         pool = albumTracks;
@@ -225,7 +224,7 @@ void AudioController::load(const CalmTrack& track, bool autoPlay)
             return;
         }
     }
-    const QList<CalmTrack> fallback = preferredPlayableTracks(m_albumStore.builtInAlbum().tracks);
+    const QList<CalmTrack> fallback = preferredPlayableTracks(m_albums.builtInAlbum().tracks);
     if (!fallback.isEmpty())
         load(fallback.first(), autoPlay);
 }
@@ -359,7 +358,7 @@ void AudioController::updateClock()
 
 NowPlayingInfo AudioController::nowPlayingInfo() const
 {
-    const CalmAlbum album = m_albumStore.selectedAlbum();
+    const CalmAlbum album = m_albums.selectedAlbum();
     NowPlayingInfo info;
     info.trackID = m_currentTrack.id;
     info.title = m_currentTrack.title;
@@ -385,7 +384,7 @@ void AudioController::moveTrack(bool forward, bool autoPlay)
 {
     QList<CalmTrack> pool = filteredTracks();
     if (pool.isEmpty())
-        pool = m_albumStore.builtInAlbum().tracks;
+        pool = m_albums.builtInAlbum().tracks;
 
     if (forward && m_currentTrackUsesStarterFallback) {
         QList<CalmTrack> installed;
@@ -433,7 +432,7 @@ void AudioController::select(const CalmTrack& track)
 
 void AudioController::selectAlbum(const CalmAlbum& album)
 {
-    m_albumStore.setSelectedAlbumID(album.id);
+    m_albums.setSelectedAlbumID(album.id);
     const QList<CalmTrack> filtered = filteredTracks();
     if (filtered.contains(m_currentTrack))
         return;
@@ -467,9 +466,9 @@ void AudioController::selectKind(CalmKind kind)
 
 void AudioController::handleBuiltInLibraryChanged()
 {
-    if (m_albumStore.selectedAlbumID() != builtInAlbumID)
+    if (m_albums.selectedAlbumID() != builtInAlbumID)
         return;
-    const QList<CalmTrack>& builtInTracks = m_albumStore.builtInAlbum().tracks;
+    const QList<CalmTrack>& builtInTracks = m_albums.builtInAlbum().tracks;
     for (const CalmTrack& track : builtInTracks) {
         if (track.id == m_currentTrack.id) {
             setCurrentTrack(track);
@@ -556,7 +555,7 @@ void AudioController::setReverbMix(double percent)
 
 void AudioController::applyGains()
 {
-    m_engine.setEqualizerGains(float(m_lowGain), float(m_midGain), float(m_highGain));
+    m_engine.setEqualiserGains(float(m_lowGain), float(m_midGain), float(m_highGain));
 }
 
 void AudioController::applyPreset(Mood mood)

@@ -16,7 +16,7 @@
 
 namespace calmcove {
 
-class AlbumStore;
+class AlbumSelection;
 class PlaybackEngine;
 class TrackAudioLibrary;
 class UserDefaults;
@@ -65,10 +65,10 @@ public:
     };
 
     // Restores the stored choices and the last track and opens its audio without playing.
-    // The stores and the engine must outlive the controller.
-    AudioController(AlbumStore& albumStore, TrackAudioLibrary& library, PlaybackEngine& engine,
+    // The albums, the library, the engine and the settings must outlive the controller.
+    AudioController(AlbumSelection& albums, TrackAudioLibrary& library, PlaybackEngine& engine,
                     UserDefaults& defaults, Options options, QObject* parent = nullptr);
-    AudioController(AlbumStore& albumStore, TrackAudioLibrary& library, PlaybackEngine& engine,
+    AudioController(AlbumSelection& albums, TrackAudioLibrary& library, PlaybackEngine& engine,
                     UserDefaults& defaults, QObject* parent = nullptr);
     ~AudioController() override;
 
@@ -182,7 +182,7 @@ private:
     void setSleepTimeRemaining(double seconds);
     void applyGains();
 
-    AlbumStore& m_albumStore;
+    AlbumSelection& m_albums;
     TrackAudioLibrary& m_library;
     PlaybackEngine& m_engine;
     UserDefaults& m_defaults;

@@ -48,7 +48,7 @@ public:
     virtual std::optional<qint64> playerSampleTime() const = 0;
 
     // Gains in decibels of the bands at 140, 900 and 5200 Hz.
-    virtual void setEqualizerGains(float low, float mid, float high) = 0;
+    virtual void setEqualiserGains(float low, float mid, float high) = 0;
     // Speed factor with preserved pitch; 1.0 is normal speed.
     virtual void setPlaybackRate(double rate) = 0;
     // Reverb wet share, percent 0…100.

@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -252,7 +253,8 @@ int main(int argc, char** argv)
     ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.address.toUtf8().constData(), 1);
 
     UserDefaults defaults;
-    CalmcoveRuntime runtime(options, defaults);
+    CalmcoveRuntime runtime(options, defaults, {.sessionBus = QDBusConnection::sessionBus()});
+    runtime.start();
     AudioController& controller = runtime.controller();
     if (!spin(5000, [&] { return controller.isPlaying(); })) {
         std::fprintf(stderr, "the player did not start on the %s output\n",

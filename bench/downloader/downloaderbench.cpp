@@ -8,7 +8,7 @@
 // Usage: downloader_bench [megabytes, default 50] [bytes per second per connection,
 // default 4000000] [unpaced runs of each, best counts, default 9]
 
-#include "albums/fasturldownloader.h"
+#include "downloader/fasturldownloader.h"
 #include "rangetestserver.h"
 
 #include <algorithm>
@@ -54,7 +54,8 @@ double ours(const QUrl& url, const QByteArray& expected)
         loop.exec();
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     if (!*result) {
-        std::printf("  our download failed: %s\n", qPrintable(errorDescription(result->error())));
+        std::printf("  our download failed: %s\n",
+                    qPrintable(describeDownloadError(result->error())));
         return -1;
     }
     const bool same = sameAs((*result)->path(), expected);

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -65,9 +66,11 @@ TEST_F(MprisProgramTest, RuntimePublishesHeadlessAndOpenUriImportsLikeTheCommand
 {
     QTemporaryDir dir;
     UserDefaults defaults(dir.filePath(QStringLiteral("settings.conf")));
-    CalmcoveRuntime runtime(headlessNullOutput(), defaults);
+    CalmcoveRuntime runtime(headlessNullOutput(), defaults,
+                            {.sessionBus = QDBusConnection::sessionBus()});
     ASSERT_TRUE(runtime.nowPlaying().isOnBus());
     QSignalSpy started(&runtime.controller(), &AudioController::playbackStateDidChange);
+    runtime.start();
     ASSERT_TRUE(started.wait(5000));
     EXPECT_EQ(playerctl({QStringLiteral("status")}).output, QStringLiteral("Playing"));
 

@@ -3,9 +3,9 @@
 // recorded from the sink's monitor. Also what it does when there is no server at all.
 
 #include "albums/albumindex.h"
+#include "audio/audiotestsupport.h"
+#include "audio/pulsetestsupport.h"
 #include "model/tracklibrary.h"
-#include "playback/audiotestsupport.h"
-#include "playback/pulsetestsupport.h"
 #include "support/qtprinters.h"
 #include "support/tempxdg.h"
 

@@ -35,6 +35,7 @@ TEST(RuntimeTest, FirstLaunchPlaysAStarterTrackOnTheNextTurn)
 
     EXPECT_EQ(runtime.albumStore().builtInAlbum(), TrackLibrary::builtInAlbum());
     EXPECT_TRUE(TrackLibrary::starterTrackIDs().contains(runtime.controller().currentTrack().id));
+    runtime.start();
     EXPECT_FALSE(runtime.controller().isPlaying()); // not before the event loop turns
 
     QSignalSpy started(&runtime.controller(), &AudioController::playbackStateDidChange);

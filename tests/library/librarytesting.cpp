@@ -220,9 +220,9 @@ void LibraryHarness::useManifest(const TestPack& pack)
 
 std::unique_ptr<AudioPackStore> LibraryHarness::makeStore()
 {
-    auto networkMonitor = std::make_unique<TestNetworkMonitor>();
-    monitor = networkMonitor.get();
-    AudioPackStoreOptions options{packsRoot(), starterDirectory(), std::move(networkMonitor),
+    monitors.push_back(std::make_unique<TestNetworkMonitor>());
+    monitor = monitors.back().get();
+    AudioPackStoreOptions options{packsRoot(), starterDirectory(), monitor,
                                   clock,       buildInfo,          timeouts};
     return std::make_unique<AudioPackStore>(*defaults, std::move(options));
 }

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <thread>
 #include <type_traits>
+#include <vector>
 
 namespace httplib {
 class SSLServer;
@@ -115,17 +116,22 @@ private:
 class TestNetworkMonitor : public NetworkPathMonitor
 {
 public:
-    void start(Handler handler) override { m_handler = std::move(handler); }
-    void stop() override { m_handler = nullptr; }
+    WatchID watch(Handler handler) override
+    {
+        m_handlers.emplace(m_nextID, std::move(handler));
+        return m_nextID++;
+    }
+    void unwatch(WatchID id) override { m_handlers.erase(id); }
     void setPath(const NetworkPath& path)
     {
-        if (m_handler)
-            m_handler(path);
+        for (const auto& [id, handler] : m_handlers)
+            handler(path);
     }
     void setOnline(bool online) { setPath(NetworkPath{online, false, false}); }
 
 private:
-    Handler m_handler;
+    std::map<WatchID, Handler> m_handlers;
+    WatchID m_nextID = 1;
 };
 
 // A pack of tracks with random content, its manifest, and the server routes for both.
@@ -165,7 +171,8 @@ public:
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     BuildInfo buildInfo{"1.0", {}, {}, {}};
     AudioPackClientTimeouts timeouts;
-    TestNetworkMonitor* monitor = nullptr; // of the last store made
+    TestNetworkMonitor* monitor = nullptr;                     // of the last store made
+    std::vector<std::unique_ptr<TestNetworkMonitor>> monitors; // of every store made
 
     QString packsRoot() const { return folder.path() + QStringLiteral("/AudioPacks"); }
     QString starterDirectory() const { return folder.path() + QStringLiteral("/StarterAudio"); }

@@ -5,6 +5,7 @@
 #include "mpris/nowplayingcontroller.h"
 
 #include "albums/albumstore.h"
+#include "app/albumstoreselection.h"
 #include "busrecorder.h"
 #include "model/tracklibrary.h"
 #include "platform/apppaths.h"
@@ -89,7 +90,8 @@ protected:
             GTEST_SKIP() << "playerctl is not installed";
         m_albums.updateBuiltInTracks(albumTracks);
         m_engine.defaultSeconds = 120;
-        m_controller = std::make_unique<AudioController>(m_albums, m_library, m_engine, m_defaults);
+        m_controller =
+            std::make_unique<AudioController>(m_selection, m_library, m_engine, m_defaults);
         m_nowPlaying = std::make_unique<NowPlayingController>(m_albums, *s_player);
         m_nowPlaying->configure(m_controller.get());
         ASSERT_TRUE(m_nowPlaying->isOnBus());
@@ -147,6 +149,7 @@ protected:
     QTemporaryDir m_dir;
     UserDefaults m_defaults{m_dir.filePath(QStringLiteral("settings.conf"))};
     AlbumStore m_albums{m_defaults, m_dir.filePath(QStringLiteral("albums"))};
+    AlbumStoreSelection m_selection{m_albums};
     InstalledLibrary m_library;
     test::ManualEngine m_engine;
     std::unique_ptr<AudioController> m_controller;
@@ -417,9 +420,10 @@ TEST(NowPlayingWithoutBusTest, StaysOffQuietly)
     QTemporaryDir dir;
     UserDefaults defaults(dir.filePath(QStringLiteral("settings.conf")));
     AlbumStore albums(defaults, dir.filePath(QStringLiteral("albums")));
+    AlbumStoreSelection selection(albums);
     InstalledLibrary library;
     test::ManualEngine engine;
-    AudioController controller(albums, library, engine, defaults);
+    AudioController controller(selection, library, engine, defaults);
     NowPlayingController nowPlaying(albums, QDBusConnection::sessionBus());
     nowPlaying.configure(&controller);
     EXPECT_TRUE(nowPlaying.isConfigured());

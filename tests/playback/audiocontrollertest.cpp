@@ -3,10 +3,10 @@
 
 #include "playback/audiocontroller.h"
 
-#include "albums/albumstore.h"
 #include "manualengine.h"
 #include "model/tracklibrary.h"
 #include "platform/userdefaults.h"
+#include "playback/albumselection.h"
 #include "playback/trackaudiolibrary.h"
 #include "support/qtprinters.h"
 
@@ -53,6 +53,28 @@ public:
     int installRequests = 0;
 };
 
+// The albums as the player sees them: the default album, the imported ones and the
+// selection, kept in memory.
+class ListedAlbums : public AlbumSelection
+{
+public:
+    CalmAlbum selectedAlbum() const override
+    {
+        for (const CalmAlbum& album : imported) {
+            if (album.id == selectedID)
+                return album;
+        }
+        return builtIn;
+    }
+    const CalmAlbum& builtInAlbum() const override { return builtIn; }
+    QString selectedAlbumID() const override { return selectedID; }
+    void setSelectedAlbumID(const QString& id) override { selectedID = id; }
+
+    CalmAlbum builtIn = TrackLibrary::builtInAlbum();
+    QList<CalmAlbum> imported;
+    QString selectedID = builtInAlbumID;
+};
+
 const CalmTrack& catalogueTrack(const char* id)
 {
     for (const CalmTrack& track : TrackLibrary::tracks()) {
@@ -94,44 +116,30 @@ protected:
         controller().updateClock();
     }
 
-    CalmAlbum importAlbum(int trackCount)
+    // An imported album of `trackCount` tracks whose files exist, selected as a newly
+    // created album is.
+    CalmAlbum importAlbum(int trackCount, const QString& name = QStringLiteral("Mine"))
     {
-        const auto album = m_albums.createAlbum(QStringLiteral("Mine"));
-        QList<CalmTrack> tracks;
+        CalmAlbum album{
+            QStringLiteral("A%1").arg(m_albums.imported.size()), name, {}, NoArtwork{}, false};
+        QDir().mkpath(m_dir.path() + QLatin1Char('/') + album.id);
         for (int i = 0; i < trackCount; ++i) {
-            const QString path = m_albums.rootDirectory() + QLatin1Char('/') + album->id +
-                                 QStringLiteral("/%1.mp3").arg(i);
+            const QString path =
+                m_dir.path() + QLatin1Char('/') + album.id + QStringLiteral("/%1.mp3").arg(i);
             QFile file(path);
             EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-            tracks.append(CalmTrack{QStringLiteral("I%1").arg(i), album->id,
-                                    QStringLiteral("Imported %1").arg(i), QStringLiteral("Me"), 30,
-                                    everyMood(), CalmKind::all, FileAudio{path}});
+            album.tracks.append(CalmTrack{
+                QStringLiteral("I%1").arg(i), album.id, QStringLiteral("Imported %1").arg(i),
+                QStringLiteral("Me"), 30, everyMood(), CalmKind::all, FileAudio{path}});
         }
-        // Written the way an import writes it, then read back by a fresh store.
-        QFile index(m_albums.rootDirectory() + QStringLiteral("/albums.json"));
-        EXPECT_TRUE(index.open(QIODevice::ReadOnly));
-        QByteArray json = index.readAll();
-        index.close();
-        QByteArray tracksJson = "[";
-        for (qsizetype i = 0; i < tracks.size(); ++i) {
-            tracksJson +=
-                QStringLiteral(
-                    R"(%1{"id":"I%2","title":"t","artist":"a","duration":30,"fileName":"%2.mp3"})")
-                    .arg(i ? QStringLiteral(",") : QString())
-                    .arg(i)
-                    .toUtf8();
-        }
-        tracksJson += "]";
-        json.replace("\"tracks\":[]", "\"tracks\":" + tracksJson);
-        EXPECT_TRUE(index.open(QIODevice::WriteOnly));
-        index.write(json);
-        index.close();
-        return *album;
+        m_albums.imported.append(album);
+        m_albums.selectedID = album.id;
+        return album;
     }
 
     QTemporaryDir m_dir;
     UserDefaults m_defaults{m_dir.path() + QStringLiteral("/settings.conf")};
-    AlbumStore m_albums{m_defaults, m_dir.path() + QStringLiteral("/albums")};
+    ListedAlbums m_albums;
     ScriptedLibrary m_library;
     test::ManualEngine m_engine;
     qsizetype nextDraw = 0;
@@ -313,7 +321,7 @@ TEST_F(AudioControllerTest, LibraryChangeSwapsTheStarterCopyForTheLibraryFile)
     QList<CalmTrack> tracks = TrackLibrary::tracks();
     tracks[0].title = QStringLiteral("Morning Tea Steam (library)");
     m_library.installed = {QStringLiteral("morning-tea-steam")};
-    m_albums.updateBuiltInTracks(tracks);
+    m_albums.builtIn.tracks = tracks;
     controller().handleBuiltInLibraryChanged();
     EXPECT_EQ(controller().currentTrack().title, QStringLiteral("Morning Tea Steam (library)"));
     EXPECT_EQ(m_engine.opened.last(), QStringLiteral("/library/morning-tea-steam.m4a"));
@@ -347,18 +355,17 @@ TEST_F(AudioControllerTest, MoodAndKindSelection)
 TEST_F(AudioControllerTest, ImportedAlbumsIgnoreFiltersAndEmptyOnesFallBack)
 {
     const CalmAlbum imported = importAlbum(2);
-    AlbumStore reopened(m_defaults, m_albums.rootDirectory());
-    ASSERT_EQ(reopened.importedAlbums().at(0).tracks.size(), 2);
-    AudioController player(reopened, m_library, m_engine, m_defaults);
+    ASSERT_EQ(m_albums.imported.at(0).tracks.size(), 2);
+    AudioController player(m_albums, m_library, m_engine, m_defaults);
     player.selectKind(CalmKind::nightDrive);
-    player.selectAlbum(reopened.importedAlbums().at(0));
-    EXPECT_EQ(player.filteredTracks(), reopened.importedAlbums().at(0).tracks);
+    player.selectAlbum(m_albums.imported.at(0));
+    EXPECT_EQ(player.filteredTracks(), m_albums.imported.at(0).tracks);
     EXPECT_EQ(player.currentTrack().id, QStringLiteral("I0"));
     player.next();
     EXPECT_EQ(player.currentTrack().id, QStringLiteral("I1"));
 
-    const auto empty = reopened.createAlbum(QStringLiteral("Empty"));
-    player.selectAlbum(*empty);
+    const CalmAlbum empty = importAlbum(0, QStringLiteral("Empty"));
+    player.selectAlbum(empty);
     EXPECT_EQ(player.currentTrack().id, QStringLiteral("I1")); // nothing to choose
     player.next();
     EXPECT_EQ(player.currentTrack().albumID, builtInAlbumID);

@@ -68,7 +68,7 @@ public:
     {
         return running ? std::optional(played) : std::nullopt;
     }
-    void setEqualizerGains(float low, float mid, float high) override { gains = {low, mid, high}; }
+    void setEqualiserGains(float low, float mid, float high) override { gains = {low, mid, high}; }
     void setPlaybackRate(double value) override { rate = value; }
     void setReverbMix(double percent) override { reverbMix = percent; }
     void setVolume(double value) override { volume = value; }

@@ -3,10 +3,10 @@
 // satisfied — and a failed build leaves the output folder as it was.
 
 #include "library/audiopackformat.h"
+#include "media/medialog.h"
 #include "model/tracklibrary.h"
 #include "packtestsupport.h"
 #include "support/qtprinters.h"
-#include "tools/pack/mediaprobe.h"
 #include "tools/pack/packbuilder.h"
 
 #include <gtest/gtest.h>

@@ -8,8 +8,8 @@
 // Exit status: 0 done, 1 failed (the reason on standard error), 2 wrong usage.
 
 #include "library/buildinfo.h"
+#include "media/medialog.h"
 #include "tools/pack/certificateauthority.h"
-#include "tools/pack/mediaprobe.h"
 #include "tools/pack/packbuilder.h"
 #include "tools/pack/staticfileserver.h"
 

@@ -2,9 +2,9 @@
 
 #include "library/buildinfo.h"
 #include "library/filedigest.h"
+#include "media/audioduration.h"
 #include "model/pathcomponent.h"
 #include "model/tracklibrary.h"
-#include "tools/pack/mediaprobe.h"
 #include "tools/pack/packindex.h"
 
 #include <algorithm>
@@ -23,6 +23,24 @@
 namespace calmcove {
 
 namespace {
+
+// The playing time a manifest records, or why the file cannot be published.
+PackResult<double> audioDuration(const QString& path)
+{
+    const auto duration = statedAudioDuration(path);
+    if (duration)
+        return *duration;
+    switch (duration.error().kind) {
+    case AudioDurationError::Kind::unreadable:
+        return packFailure(
+            QStringLiteral("%1 cannot be read as audio: %2.").arg(path, duration.error().detail));
+    case AudioDurationError::Kind::noAudioStream:
+        return packFailure(QStringLiteral("%1 holds no audio stream.").arg(path));
+    case AudioDurationError::Kind::noPlayingTime:
+        break;
+    }
+    return packFailure(QStringLiteral("%1 has no playing time.").arg(path));
+}
 
 const QString audioSuffix = QStringLiteral(".m4a");
 

@@ -1,0 +1,57 @@
+#include "calmcoveapplication.h"
+
+#include "app/calmcoveruntime.h"
+#include "platform/networkinformationmonitor.h"
+#include "platform/singleinstance.h"
+#include "platform/unixsignalwatcher.h"
+#include "platform/userdefaults.h"
+#include "ui/desktoproot.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QTimer>
+
+namespace calmcove {
+
+CalmcoveApplication::CalmcoveApplication(LaunchOptions options, QObject* parent)
+    : QObject(parent), m_options(std::move(options)), m_defaults(UserDefaults::standard())
+{}
+
+CalmcoveApplication::~CalmcoveApplication()
+{
+    m_desktop.reset();
+    m_runtime.reset();
+    m_defaults.sync();
+}
+
+bool CalmcoveApplication::start()
+{
+    // A second launch hands its files to the running Calmcove and ends.
+    m_instance = std::make_unique<SingleInstance>();
+    if (m_instance->handOver(m_options.openArguments))
+        return false;
+    m_instance->listen();
+
+    for (const QString& assignment : std::as_const(m_options.settingOverrides))
+        m_defaults.addOverride(assignment);
+
+    m_signalWatcher = std::make_unique<UnixSignalWatcher>();
+    connect(m_signalWatcher.get(), &UnixSignalWatcher::terminationRequested,
+            QCoreApplication::instance(), &QCoreApplication::quit);
+
+    m_networkMonitor = std::make_unique<NetworkInformationMonitor>();
+    m_runtime = std::make_unique<CalmcoveRuntime>(
+        m_options, m_defaults,
+        PlatformServices{.networkMonitor = m_networkMonitor.get(),
+                         .sessionBus = QDBusConnection::sessionBus()});
+    if (!m_options.headless)
+        m_desktop = std::make_unique<DesktopRoot>(*m_runtime);
+    m_runtime->start();
+
+    connect(m_instance.get(), &SingleInstance::argumentsReceived, m_runtime.get(),
+            &CalmcoveRuntime::open);
+    QTimer::singleShot(0, m_runtime.get(), [this] { m_runtime->open(m_options.openArguments); });
+    return true;
+}
+
+} // namespace calmcove

@@ -1,0 +1,95 @@
+#include "audioengineadapter.h"
+
+#include "audio/audioengine.h"
+
+namespace calmcove {
+
+AudioEngineAdapter::AudioEngineAdapter(AudioEngine& engine) : m_engine(engine) {}
+
+AudioEngineAdapter::~AudioEngineAdapter() = default;
+
+std::variant<AudioFileInfo, QString> AudioEngineAdapter::openFile(const QString& path)
+{
+    QString error;
+    auto file = AudioFile::open(path, &error);
+    if (!file)
+        return error;
+    m_file = std::move(file);
+    return AudioFileInfo{path, m_file->length(), double(m_file->sampleRate())};
+}
+
+bool AudioEngineAdapter::isRunning() const
+{
+    return m_engine.isRunning();
+}
+
+std::optional<QString> AudioEngineAdapter::start()
+{
+    QString error;
+    if (m_engine.start(&error))
+        return std::nullopt;
+    return error;
+}
+
+void AudioEngineAdapter::scheduleSegment(const AudioFileInfo& file, qint64 startFrame,
+                                         qint64 frameCount, std::function<void()> completion)
+{
+    if (!m_file || m_file->path() != file.path) {
+        QString error;
+        m_file = AudioFile::open(file.path, &error);
+        if (!m_file) {
+            completion();
+            return;
+        }
+    }
+    m_engine.player().scheduleSegment(
+        m_file, startFrame, frameCount,
+        [completion = std::move(completion)](PlayerNode::SegmentEnd) { completion(); });
+}
+
+void AudioEngineAdapter::stopPlayer()
+{
+    m_engine.player().stop();
+}
+
+void AudioEngineAdapter::playPlayer()
+{
+    m_engine.player().play();
+}
+
+void AudioEngineAdapter::pausePlayer()
+{
+    m_engine.player().pause();
+}
+
+bool AudioEngineAdapter::isPlayerPlaying() const
+{
+    return m_engine.player().isPlaying();
+}
+
+std::optional<qint64> AudioEngineAdapter::playerSampleTime() const
+{
+    return m_engine.player().sampleTime();
+}
+
+void AudioEngineAdapter::setEqualiserGains(float low, float mid, float high)
+{
+    m_engine.setEqualiserGains(low, mid, high);
+}
+
+void AudioEngineAdapter::setPlaybackRate(double rate)
+{
+    m_engine.setRate(rate);
+}
+
+void AudioEngineAdapter::setReverbMix(double percent)
+{
+    m_engine.setReverbMix(percent);
+}
+
+void AudioEngineAdapter::setVolume(double volume)
+{
+    m_engine.setVolume(volume);
+}
+
+} // namespace calmcove
