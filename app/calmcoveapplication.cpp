@@ -14,8 +14,13 @@
 namespace calmcove {
 
 CalmcoveApplication::CalmcoveApplication(LaunchOptions options, QObject* parent)
-    : QObject(parent), m_options(std::move(options)), m_defaults(UserDefaults::standard())
-{}
+    : QObject(parent), m_options(std::move(options)), m_defaults(UserDefaults::standard()),
+      // First of all: a signal that arrives during start-up still quits through the loop.
+      m_signalWatcher(std::make_unique<UnixSignalWatcher>())
+{
+    connect(m_signalWatcher.get(), &UnixSignalWatcher::terminationRequested,
+            QCoreApplication::instance(), &QCoreApplication::quit);
+}
 
 CalmcoveApplication::~CalmcoveApplication()
 {
@@ -34,10 +39,6 @@ bool CalmcoveApplication::start()
 
     for (const QString& assignment : std::as_const(m_options.settingOverrides))
         m_defaults.addOverride(assignment);
-
-    m_signalWatcher = std::make_unique<UnixSignalWatcher>();
-    connect(m_signalWatcher.get(), &UnixSignalWatcher::terminationRequested,
-            QCoreApplication::instance(), &QCoreApplication::quit);
 
     m_networkMonitor = std::make_unique<NetworkInformationMonitor>();
     m_runtime = std::make_unique<CalmcoveRuntime>(

@@ -36,8 +36,8 @@ public:
 private:
     LaunchOptions m_options;
     UserDefaults& m_defaults;
-    std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<UnixSignalWatcher> m_signalWatcher;
+    std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<NetworkInformationMonitor> m_networkMonitor;
     std::unique_ptr<CalmcoveRuntime> m_runtime;
     std::unique_ptr<DesktopRoot> m_desktop;

@@ -54,6 +54,8 @@ class AudioController : public QObject
     Q_PROPERTY(double midGain READ midGain WRITE setMidGain NOTIFY midGainChanged)
     Q_PROPERTY(double highGain READ highGain WRITE setHighGain NOTIFY highGainChanged)
     Q_PROPERTY(double reverbMix READ reverbMix WRITE setReverbMix NOTIFY reverbMixChanged)
+    // The last failure to open or start audio, as printed; null once audio plays again.
+    Q_PROPERTY(QString lastPlaybackError READ lastPlaybackError NOTIFY lastPlaybackErrorChanged)
 
 public:
     struct Options
@@ -81,6 +83,7 @@ public:
     double currentTime() const { return m_currentTime; }
     double progress() const { return m_progress; }
     QString displayTime() const;
+    QString lastPlaybackError() const { return m_lastPlaybackError; }
     // The position read from the engine now, in seconds within 0…duration; unlike
     // currentTime it does not wait for the clock.
     double playbackPosition() const;
@@ -158,6 +161,7 @@ Q_SIGNALS:
     void midGainChanged();
     void highGainChanged();
     void reverbMixChanged();
+    void lastPlaybackErrorChanged();
     void nowPlayingUpdated();
     // The position jumped within the current track: a seek, a stop, a restart.
     void positionJumped();
@@ -181,6 +185,8 @@ private:
     void setProgress(double progress);
     void setSleepTimeRemaining(double seconds);
     void applyGains();
+    // Prints the failure on standard output and keeps it as lastPlaybackError.
+    void reportPlaybackError(const QString& message);
 
     AlbumSelection& m_albums;
     TrackAudioLibrary& m_library;
@@ -203,6 +209,7 @@ private:
     double m_midGain = 0.0;
     double m_highGain = -1.0;
     double m_reverbMix = 12.0;
+    QString m_lastPlaybackError;
 
     std::unique_ptr<AudioFileInfo> m_audioFile;
     qint64 m_startFrame = 0;

@@ -5,7 +5,8 @@
 
 namespace calmcove {
 
-DesktopRoot::DesktopRoot(CalmcoveRuntime& runtime) : m_runtime(runtime)
+DesktopRoot::DesktopRoot(CalmcoveRuntime& runtime)
+    : m_runtime(runtime), m_importPanels(runtime.albumStore(), m_importDialogs)
 {
     m_runtime.albumStore().setDialogs(&m_importDialogs);
 }

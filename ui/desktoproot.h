@@ -5,6 +5,7 @@
 // today the import dialogs (the tray icon and the windows join it), and links them to
 // the stores. Only created when the process has a display. Main thread only.
 
+#include "albums/importpanels.h"
 #include "ui/qtimportdialogs.h"
 
 namespace calmcove {
@@ -21,10 +22,13 @@ public:
     DesktopRoot& operator=(const DesktopRoot&) = delete;
 
     ImportDialogs& importDialogs() { return m_importDialogs; }
+    // The dialog-driven import flows the album manager starts.
+    ImportPanels& importPanels() { return m_importPanels; }
 
 private:
     CalmcoveRuntime& m_runtime;
     QtImportDialogs m_importDialogs;
+    ImportPanels m_importPanels;
 };
 
 } // namespace calmcove
