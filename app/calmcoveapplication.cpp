@@ -33,7 +33,7 @@ bool CalmcoveApplication::start()
 {
     // A second launch hands its files to the running Calmcove and ends.
     m_instance = std::make_unique<SingleInstance>();
-    if (m_instance->handOver(m_options.openArguments))
+    if (m_instance->handOver(m_options.handOverArguments()))
         return false;
     m_instance->listen();
 
@@ -49,8 +49,15 @@ bool CalmcoveApplication::start()
         m_desktop = std::make_unique<DesktopRoot>(*m_runtime);
     m_runtime->start();
 
-    connect(m_instance.get(), &SingleInstance::argumentsReceived, m_runtime.get(),
-            &CalmcoveRuntime::open);
+    connect(m_instance.get(), &SingleInstance::argumentsReceived, this,
+            [this](const QStringList& handedOver) {
+                const auto [open, showAlbumManager] = splitHandedOverArguments(handedOver);
+                m_runtime->open(open);
+                if (showAlbumManager && m_desktop)
+                    m_desktop->albumManager().show();
+            });
+    if (m_options.showAlbumManager && m_desktop)
+        QTimer::singleShot(0, &m_desktop->albumManager(), &AlbumManagerWindowPresenter::show);
     QTimer::singleShot(0, m_runtime.get(), [this] { m_runtime->open(m_options.openArguments); });
     return true;
 }

@@ -9,6 +9,7 @@
 #include "packstoreaudiolibrary.h"
 #include "playback/audiocontroller.h"
 #include "playback/audioengineadapter.h"
+#include "updates/appstoreversionchecker.h"
 
 #include <QDBusConnection>
 #include <QPointer>
@@ -46,6 +47,12 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
 
     m_appSettings = std::make_unique<AppSettings>();
     m_appSettings->readLaunchAtLogin();
+
+    // The update checker starts the updater's schedule and applies its one-time defaults.
+    UpdaterOptions updaterOptions;
+    updaterOptions.networkMonitor = services.networkMonitor;
+    m_appStoreVersionChecker =
+        std::make_unique<AppStoreVersionChecker>(defaults, std::move(updaterOptions));
 
     // The album store first, so that the player's re-check reads the new default album.
     connect(m_audioPackStore.get(), &AudioPackStore::libraryDidChange, this,

@@ -17,6 +17,7 @@ namespace calmcove {
 class AlbumStore;
 class AlbumStoreSelection;
 class AppSettings;
+class AppStoreVersionChecker;
 class AudioController;
 class AudioEngine;
 class AudioPackStore;
@@ -40,6 +41,7 @@ public:
     AppSettings& appSettings() const { return *m_appSettings; }
     // The desktop's now-playing display and remote commands (MPRIS on the session bus).
     NowPlayingController& nowPlaying() const { return *m_nowPlaying; }
+    AppStoreVersionChecker& appStoreVersionChecker() const { return *m_appStoreVersionChecker; }
 
     // Starts the automatic library updates and posts play() to the next turn of the event
     // loop. Call once, after the desktop side has been built.
@@ -59,6 +61,7 @@ private:
     std::unique_ptr<AudioController> m_controller;
     std::unique_ptr<NowPlayingController> m_nowPlaying;
     std::unique_ptr<AppSettings> m_appSettings;
+    std::unique_ptr<AppStoreVersionChecker> m_appStoreVersionChecker;
 };
 
 } // namespace calmcove
