@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QTimer>
 
 namespace calmcove {
@@ -44,7 +45,9 @@ bool CalmcoveApplication::start()
 
     m_networkMonitor = std::make_unique<NetworkInformationMonitor>();
     m_runtime = std::make_unique<CalmcoveRuntime>(
-        m_options, m_defaults, PlatformServices{.networkMonitor = m_networkMonitor.get()});
+        m_options, m_defaults,
+        PlatformServices{.networkMonitor = m_networkMonitor.get(),
+                         .sessionBus = QDBusConnection::sessionBus()});
     if (!m_options.headless)
         m_desktop = std::make_unique<DesktopRoot>(*m_runtime);
     m_runtime->start();

@@ -2,13 +2,16 @@
 
 #include "albums/albumstore.h"
 #include "albumstoreselection.h"
+#include "appsettings.h"
 #include "audio/audioengine.h"
 #include "library/audiopackstore.h"
+#include "mpris/nowplayingcontroller.h"
 #include "packstoreaudiolibrary.h"
 #include "playback/audiocontroller.h"
 #include "playback/audioengineadapter.h"
 #include "updates/appstoreversionchecker.h"
 
+#include <QDBusConnection>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
@@ -35,6 +38,15 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
     m_albumSelection = std::make_unique<AlbumStoreSelection>(*m_albumStore);
     m_controller =
         std::make_unique<AudioController>(*m_albumSelection, *m_library, *m_playback, defaults);
+    // The desktop's media controls drive the player with or without a window.
+    m_nowPlaying = std::make_unique<NowPlayingController>(
+        *m_albumStore,
+        services.sessionBus.value_or(QDBusConnection(QStringLiteral("calmcove-no-session-bus"))));
+    m_nowPlaying->setOpenHandler([this](const QString& uri) { open({openArgument(uri)}); });
+    m_nowPlaying->configure(m_controller.get());
+
+    m_appSettings = std::make_unique<AppSettings>();
+    m_appSettings->readLaunchAtLogin();
 
     // The update checker starts the updater's schedule and applies its one-time defaults.
     UpdaterOptions updaterOptions;
@@ -85,6 +97,7 @@ void CalmcoveRuntime::updateLibraryNow()
 // The player goes before the stores and the engine it uses.
 CalmcoveRuntime::~CalmcoveRuntime()
 {
+    m_nowPlaying.reset();
     m_controller.reset();
 }
 

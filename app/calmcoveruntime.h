@@ -16,11 +16,13 @@ namespace calmcove {
 
 class AlbumStore;
 class AlbumStoreSelection;
+class AppSettings;
 class AppStoreVersionChecker;
 class AudioController;
 class AudioEngine;
 class AudioPackStore;
 class AudioEngineAdapter;
+class NowPlayingController;
 class PackStoreAudioLibrary;
 class UserDefaults;
 
@@ -36,6 +38,9 @@ public:
     AudioPackStore& audioPackStore() const { return *m_audioPackStore; }
     AudioController& controller() const { return *m_controller; }
     AudioEngine& engine() const { return *m_engine; }
+    AppSettings& appSettings() const { return *m_appSettings; }
+    // The desktop's now-playing display and remote commands (MPRIS on the session bus).
+    NowPlayingController& nowPlaying() const { return *m_nowPlaying; }
     AppStoreVersionChecker& appStoreVersionChecker() const { return *m_appStoreVersionChecker; }
 
     // Starts the automatic library updates and posts play() to the next turn of the event
@@ -57,6 +62,8 @@ private:
     std::unique_ptr<AudioPackStore> m_audioPackStore;
     std::unique_ptr<PackStoreAudioLibrary> m_library;
     std::unique_ptr<AudioController> m_controller;
+    std::unique_ptr<NowPlayingController> m_nowPlaying;
+    std::unique_ptr<AppSettings> m_appSettings;
     std::unique_ptr<AppStoreVersionChecker> m_appStoreVersionChecker;
 };
 

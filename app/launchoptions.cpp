@@ -95,17 +95,20 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
                     usageError,
                 true};
     }
-    for (const QString& argument : parser.positionalArguments()) {
-        const QUrl url(argument);
-        const QString scheme = url.scheme().toLower();
-        if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
-            options.openArguments.append(argument);
-        else if (scheme == QLatin1String("file"))
-            options.openArguments.append(url.toLocalFile());
-        else
-            options.openArguments.append(QFileInfo(argument).absoluteFilePath());
-    }
+    for (const QString& argument : parser.positionalArguments())
+        options.openArguments.append(openArgument(argument));
     return options;
+}
+
+QString openArgument(const QString& argument)
+{
+    const QUrl url(argument);
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        return argument;
+    if (scheme == QLatin1String("file"))
+        return url.toLocalFile();
+    return QFileInfo(argument).absoluteFilePath();
 }
 
 } // namespace calmcove

@@ -59,4 +59,8 @@ HandedOverArguments splitHandedOverArguments(const QStringList& arguments);
 // the current directory, and file: URLs become paths.
 std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& arguments);
 
+// One thing to open as the command line takes it: http(s) links as they are, file: URLs
+// as paths, other paths made absolute.
+QString openArgument(const QString& argument);
+
 } // namespace calmcove
