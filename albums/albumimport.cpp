@@ -184,6 +184,9 @@ std::optional<QString> AlbumStore::copyAudioFile(const QString& sourcePath,
     const QString target =
         albumFolder + QLatin1Char('/') + copiedFileName(QFileInfo(sourcePath).fileName(), number);
     const QString sourceName = withoutControlCharacters(QFileInfo(sourcePath).fileName());
+    // Once the program is asked to quit, the remaining files are left for another time.
+    if (terminationFlag().load())
+        return std::nullopt;
     // A file that does not decode as audio is skipped like any unsupported file.
     if (!decodesAsAudio(sourcePath))
         return std::nullopt;

@@ -4,6 +4,7 @@
 #include "albums/albumstore.h"
 #include "app/appversion.h"
 #include "app/calmcoveruntime.h"
+#include "platform/apppaths.h"
 #include "platform/networkinformationmonitor.h"
 #include "platform/singleinstance.h"
 #include "platform/unixsignalwatcher.h"
@@ -53,9 +54,14 @@ int main(int argc, char** argv)
 
     // A second launch hands its files to the running Calmcove and ends.
     calmcove::SingleInstance instance;
-    if (instance.handOver(options.openArguments))
+    const auto role = instance.claim(options.openArguments, [] {
+        std::fputs("calmcove: waiting for the running Calmcove to accept this launch...\n", stderr);
+    });
+    if (role == calmcove::SingleInstance::Role::handedOver)
         return 0;
     instance.listen();
+    // Only the running instance uses the temporary folder: what is there is a killed run's.
+    calmcove::AppPaths::clearTemporaryDirectory();
 
     calmcove::UserDefaults& defaults = calmcove::UserDefaults::standard();
     for (const QString& assignment : options.settingOverrides)
