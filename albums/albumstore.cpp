@@ -2,6 +2,7 @@
 
 #include "albumindex.h"
 #include "downloader/fasturldownloader.h"
+#include "model/notifyonchange.h"
 #include "model/pathcomponent.h"
 #include "model/tracklibrary.h"
 #include "platform/apppaths.h"
@@ -90,10 +91,7 @@ AlbumStore::~AlbumStore() = default;
 void AlbumStore::setSelectedAlbumID(const QString& id)
 {
     m_defaults.setValue(selectedAlbumIDKey, id);
-    if (m_selectedAlbumID == id)
-        return;
-    m_selectedAlbumID = id;
-    Q_EMIT selectedAlbumIDChanged();
+    assignAndNotify(this, m_selectedAlbumID, id, &AlbumStore::selectedAlbumIDChanged);
 }
 
 QList<CalmAlbum> AlbumStore::albums() const
@@ -383,26 +381,17 @@ void AlbumStore::save()
 
 void AlbumStore::setImportedAlbums(QList<CalmAlbum> albums)
 {
-    if (m_importedAlbums == albums)
-        return;
-    m_importedAlbums = std::move(albums);
-    Q_EMIT importedAlbumsChanged();
+    assignAndNotify(this, m_importedAlbums, std::move(albums), &AlbumStore::importedAlbumsChanged);
 }
 
 void AlbumStore::setStatusMessage(const QString& message)
 {
-    if (m_statusMessage == message && m_statusMessage.isNull() == message.isNull())
-        return;
-    m_statusMessage = message;
-    Q_EMIT statusMessageChanged();
+    assignAndNotify(this, m_statusMessage, message, &AlbumStore::statusMessageChanged);
 }
 
 void AlbumStore::setErrorMessage(const QString& message)
 {
-    if (m_errorMessage == message && m_errorMessage.isNull() == message.isNull())
-        return;
-    m_errorMessage = message;
-    Q_EMIT errorMessageChanged();
+    assignAndNotify(this, m_errorMessage, message, &AlbumStore::errorMessageChanged);
 }
 
 void AlbumStore::clearMessages()

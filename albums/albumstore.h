@@ -106,15 +106,15 @@ public:
     // Replaces the default album's tracks; an empty list restores the catalogue.
     void updateBuiltInTracks(const QList<CalmTrack>& tracks);
 
-    // The dialogs imports ask; not owned. Without them the panel operations do nothing
-    // and duplicates are skipped.
+    // The dialogs that answer the duplicate question of imports; not owned. Without them
+    // duplicates are skipped. The dialog-driven flows are ImportPanels'.
     void setDialogs(ImportDialogs* dialogs) { m_dialogs = dialogs; }
 
     // Local import. Folders become albums, loose audio files one album; files are copied
     // into the album folders and never changed.
-    void importWithPanel();
-    void importExternalURLs(const QStringList& paths);
-    void addTracksWithPanel(const QString& albumID);
+    // Imports files and folders named by their local paths (the name is kept from the
+    // platform's "open URLs" call; no links here).
+    void importExternalURLs(const QStringList& filePaths);
     // Adds audio files to an imported album, asking what to do with duplicates.
     void addTracks(const QStringList& paths, const QString& albumID);
 
@@ -134,7 +134,6 @@ public:
     bool isProcessingURLImportQueue() const { return m_isProcessingURLImportQueue; }
 
     // Artwork: a copy of the picture as "cover.<ext>" in the album folder.
-    void setArtworkWithPanel(const QString& albumID);
     void setArtwork(const QString& picturePath, const QString& albumID);
     void removeArtwork(const QString& albumID);
 

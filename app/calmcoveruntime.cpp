@@ -44,7 +44,10 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
                 if (controller)
                     controller->handleBuiltInLibraryChanged();
             });
+}
 
+void CalmcoveRuntime::start()
+{
     m_audioPackStore->startAutomaticUpdates();
 
     QTimer::singleShot(0, this, [controller = QPointer(m_controller.get())] {

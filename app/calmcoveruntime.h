@@ -1,9 +1,10 @@
 #pragma once
 
-// The composition root: builds every long-lived store and controller once, in a fixed
-// order, wires the callbacks through which they inform each other, starts the library
-// updates and, on the next turn of the event loop, playback. Holds everything for the
-// life of the process. Main thread only.
+// The stores and controllers of the process: the constructor builds every long-lived one
+// once, in a fixed order, and wires the callbacks through which they inform each other;
+// start() then starts the library updates and, on the next turn of the event loop,
+// playback. The application root creates the desktop side between the two. Holds
+// everything for the life of the process. Main thread only; no widgets.
 
 #include "launchoptions.h"
 #include "platformservices.h"
@@ -34,6 +35,10 @@ public:
     AudioPackStore& audioPackStore() const { return *m_audioPackStore; }
     AudioController& controller() const { return *m_controller; }
     AudioEngine& engine() const { return *m_engine; }
+
+    // Starts the automatic library updates and posts play() to the next turn of the event
+    // loop. Call once, after the desktop side has been built.
+    void start();
 
     // Imports what the command line named: folders become albums, loose audio files one
     // album, and http(s) links are queued as URL imports.

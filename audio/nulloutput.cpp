@@ -1,11 +1,30 @@
 #include "nulloutput.h"
 
+#include <QtGlobal>
+
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <vector>
 
 namespace calmcove {
 
-NullOutput::NullOutput(Tap tap) : m_tap(std::move(tap)) {}
+namespace {
+
+void reportFirstFrame()
+{
+    const auto now = std::chrono::steady_clock::now().time_since_epoch(); // CLOCK_MONOTONIC
+    std::fprintf(
+        stderr, "calmcove: first audio frame at monotonic %lld ns\n",
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+}
+
+} // namespace
+
+NullOutput::NullOutput(Tap tap)
+    : m_tap(std::move(tap)),
+      m_reportFirstFrame(qEnvironmentVariableIsSet("CALMCOVE_REPORT_FIRST_AUDIO_FRAME"))
+{}
 
 NullOutput::~NullOutput()
 {
@@ -48,6 +67,7 @@ void NullOutput::run(AudioFormat format, Renderer* renderer)
     const auto period = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(double(blockFrames) / format.sampleRate));
     std::vector<float> buffer(std::size_t(blockFrames * format.channels));
+    bool firstFramePending = m_reportFirstFrame;
     auto due = Clock::now();
     for (;;) {
         {
@@ -59,6 +79,11 @@ void NullOutput::run(AudioFormat format, Renderer* renderer)
         const bool active = renderer->render(buffer.data(), blockFrames, RenderTiming{});
         if (m_tap)
             m_tap(buffer.data(), blockFrames);
+        if (firstFramePending &&
+            std::any_of(buffer.cbegin(), buffer.cend(), [](float sample) { return sample != 0; })) {
+            firstFramePending = false;
+            reportFirstFrame();
+        }
         if (!active) {
             std::unique_lock lock(m_mutex);
             m_condition.wait(lock, [this] { return m_stopping || m_woken; });

@@ -1,7 +1,10 @@
 #pragma once
 
 // The "null" output backend: no device, a clock thread of its own pulls 10 ms blocks in
-// real time and drops them, so the player runs on machines without sound.
+// real time and drops them, so the player runs on machines without sound. For start-up
+// benchmarks, with CALMCOVE_REPORT_FIRST_AUDIO_FRAME set in the environment it prints the
+// moment the first block carrying sound was rendered, once, on standard error:
+// "calmcove: first audio frame at monotonic <nanoseconds> ns".
 
 #include "audiooutput.h"
 
@@ -32,6 +35,7 @@ private:
     void run(AudioFormat format, Renderer* renderer);
 
     Tap m_tap;
+    const bool m_reportFirstFrame;
     std::thread m_thread;
     std::mutex m_mutex; // guards the two flags below for the idle wait only
     std::condition_variable m_condition;

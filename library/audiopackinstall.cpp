@@ -43,14 +43,23 @@ bool pathExists(const QString& path)
     return info.exists() || info.isSymLink();
 }
 
+enum class Placement
+{
+    linked,
+    copied,
+    failed
+};
+
 // Puts a verified file in place without copying its bytes when both lie on the same file
 // system; copies otherwise, never leaving a partial file under the final name.
-bool placeCopy(const QString& source, const QString& destination)
+Placement placeCopy(const QString& source, const QString& destination)
 {
     if (::link(QFile::encodeName(source).constData(), QFile::encodeName(destination).constData()) ==
         0)
-        return true;
-    return copyFileAtomically(source, destination, nullptr, &terminationFlag());
+        return Placement::linked;
+    return copyFileAtomically(source, destination, nullptr, &terminationFlag())
+               ? Placement::copied
+               : Placement::failed;
 }
 
 FileError fileError(const QString& what, const QString& path, const QString& reason = {})
@@ -77,28 +86,6 @@ QString AudioPackStore::packDirectory(const QString& version) const
 QString AudioPackStore::audioDirectory(const QString& version) const
 {
     return packDirectory(version) + QLatin1Char('/') + audioDirectoryName;
-}
-
-Result<bool> AudioPackStore::verifiedFileExists(const QString& path, const AudioPackTrack& track)
-{
-    const std::optional<qint64> size = FileDigestCache::fileSize(path);
-    if (!size || *size != track.byteCount)
-        return false;
-    const std::optional<QString> digest = m_digests.digest(path);
-    if (!digest)
-        return LibraryError(fileError(QStringLiteral("Could not read"), path));
-    return *digest == track.sha256.toLower();
-}
-
-bool AudioPackStore::allTracksVerified(const AudioPackManifest& manifest)
-{
-    const QString audioDir = audioDirectory(manifest.version);
-    return std::all_of(
-        manifest.tracks.cbegin(), manifest.tracks.cend(), [&](const AudioPackTrack& track) {
-            const Result<bool> verified =
-                verifiedFileExists(audioDir + QLatin1Char('/') + track.fileName, track);
-            return verified.ok() && *verified;
-        });
 }
 
 QStringList AudioPackStore::installedPackDirectories() const
@@ -152,11 +139,17 @@ void AudioPackStore::seedAudioDirectory(const QString& audioDirectoryPath,
             const Result<bool> verified = verifiedFileExists(source, track);
             if (!verified.ok() || !*verified)
                 continue;
-            if (placeCopy(source, destination)) {
-                if (const auto digest = m_digests.digest(source))
-                    m_digests.remember(destination, *digest);
-                break;
+            const Placement placement = placeCopy(source, destination);
+            if (placement == Placement::linked) {
+                // The same bytes as the source just verified; the link changed the change
+                // time of both, so both are remembered as they are now rather than read
+                // again. A copy is new bytes and is checked on its own.
+                const QString digest = track.sha256.toLower();
+                m_digests.remember(destination, digest);
+                m_digests.remember(source, digest);
             }
+            if (placement != Placement::failed)
+                break;
         }
     }
 }
@@ -174,22 +167,12 @@ Result<void> AudioPackStore::writeManifest(const AudioPackManifest& manifest,
     return {};
 }
 
-qint64 AudioPackStore::installedByteCount(const AudioPackManifest& manifest)
-{
-    const QString audioDir = audioDirectory(manifest.version);
-    qint64 bytes = 0;
-    for (const AudioPackTrack& track : manifest.tracks) {
-        const Result<bool> verified =
-            verifiedFileExists(audioDir + QLatin1Char('/') + track.fileName, track);
-        if (verified.ok() && *verified)
-            bytes += track.byteCount;
-    }
-    return bytes;
-}
-
 QCoro::Task<Result<void>> AudioPackStore::install(AudioPackManifest manifest, bool resetStaging)
 {
     const auto alive = m_alive;
+    auto verifying = launchVerificationDone();
+    if (!co_await std::move(verifying))
+        co_return LibraryError(CancelledError{});
     const std::optional<AudioPackManifest> previous = m_installedManifest;
     const bool wasFull = m_fullLibraryIsInstalled;
     const QString packDir = packDirectory(manifest.version);
@@ -208,6 +191,7 @@ QCoro::Task<Result<void>> AudioPackStore::install(AudioPackManifest manifest, bo
     setFullLibraryIsInstalled(allTracksVerified(manifest));
     notifyLibraryChanged();
     setProgressFromVerifiedBytes(manifest);
+    saveVerificationRecords(packDir);
 
     auto installing = installTracks(manifest, packDir);
     const Result<void> outcome = co_await std::move(installing);
@@ -275,6 +259,7 @@ QCoro::Task<Result<void>> AudioPackStore::installTracks(AudioPackManifest manife
                 fileError(QStringLiteral("Could not move a download to"), destination, reason));
         temporary.release();
         m_digests.remember(destination, downloaded->sha256);
+        saveVerificationRecords(packDir);
         completed += *size;
         setProgress(double(completed) / total);
     }
@@ -296,27 +281,6 @@ void AudioPackStore::removeObsoletePacks(const QString& version)
         else
             QDir(entry.filePath()).removeRecursively();
     }
-}
-
-std::optional<AudioPackManifest> AudioPackStore::loadInstalledManifest()
-{
-    QList<AudioPackManifest> candidates;
-    for (const QString& directory : installedPackDirectories()) {
-        QFile file(directory + QLatin1Char('/') + metadataFileName);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        Result<AudioPackManifest> manifest = decodeAudioPackManifest(file.readAll());
-        if (!manifest || validateManifest(*manifest, m_client->compatibilityVersion()))
-            continue;
-        candidates.append(std::move(*manifest));
-    }
-    if (candidates.isEmpty())
-        return std::nullopt;
-    for (const AudioPackManifest& manifest : candidates) {
-        if (allTracksVerified(manifest))
-            return manifest;
-    }
-    return candidates.first();
 }
 
 qint64 AudioPackStore::changedTrackCount(const AudioPackManifest& manifest)

@@ -1,5 +1,6 @@
 #include "audiopackstore.h"
 
+#include "model/notifyonchange.h"
 #include "model/tracklibrary.h"
 #include "platform/apppaths.h"
 #include "platform/userdefaults.h"
@@ -14,7 +15,8 @@ namespace calmcove {
 
 AudioPackStore::AudioPackStore(UserDefaults& defaults, Options options, QObject* parent)
     : QObject(parent), m_defaults(defaults),
-      m_packsRoot(options.packsRoot.isEmpty() ? defaultPacksRoot() : options.packsRoot),
+      m_packsRoot(
+          QDir::cleanPath(options.packsRoot.isEmpty() ? defaultPacksRoot() : options.packsRoot)),
       m_starterDirectory(options.starterDirectory.isEmpty()
                              ? AppPaths::resourcePath(QStringLiteral("StarterAudio"))
                              : options.starterDirectory),
@@ -24,15 +26,7 @@ AudioPackStore::AudioPackStore(UserDefaults& defaults, Options options, QObject*
           [this] { return m_hasNetwork; }, options.timeouts)),
       m_monitor(options.networkMonitor)
 {
-    m_installedManifest = loadInstalledManifest();
-    if (m_installedManifest) {
-        m_fullLibraryIsInstalled = allTracksVerified(*m_installedManifest);
-        m_status = m_fullLibraryIsInstalled ? AudioPackStatus::ready(m_installedManifest->version)
-                                            : AudioPackStatus::notInstalled();
-        const qint64 total = m_installedManifest->totalBytes;
-        m_progress =
-            total < 1 ? 0 : double(installedByteCount(*m_installedManifest)) / double(total);
-    }
+    const QStringList unverified = restoreInstalledLibrary();
     m_lastStatusTitle = statusTitle();
     m_lastStatusDetail = statusDetail();
     m_lastCanDownload = canDownloadCheckedTrackUpdate();
@@ -43,6 +37,7 @@ AudioPackStore::AudioPackStore(UserDefaults& defaults, Options options, QObject*
                 handleNetworkPath(path);
         });
     }
+    startLaunchVerification(unverified);
 }
 
 AudioPackStore::~AudioPackStore()
@@ -84,46 +79,33 @@ bool AudioPackStore::canDownloadCheckedTrackUpdate() const
 
 void AudioPackStore::setStatus(const AudioPackStatus& status)
 {
-    if (status == m_status)
-        return;
-    m_status = status;
-    Q_EMIT statusChanged();
-    refreshDerivedState();
+    if (assignAndNotify(this, m_status, status, &AudioPackStore::statusChanged))
+        refreshDerivedState();
 }
 
 void AudioPackStore::setUpdateState(const AudioPackUpdateState& state)
 {
-    if (state == m_updateState)
-        return;
-    m_updateState = state;
-    Q_EMIT updateStateChanged();
-    refreshDerivedState();
+    if (assignAndNotify(this, m_updateState, state, &AudioPackStore::updateStateChanged))
+        refreshDerivedState();
 }
 
 void AudioPackStore::setProgress(double progress)
 {
-    if (progress == m_progress)
-        return;
-    m_progress = progress;
-    Q_EMIT progressChanged();
+    assignAndNotify(this, m_progress, progress, &AudioPackStore::progressChanged);
 }
 
 void AudioPackStore::setInstalledManifest(const std::optional<AudioPackManifest>& manifest)
 {
-    if (manifest == m_installedManifest)
-        return;
-    m_installedManifest = manifest;
-    Q_EMIT installedManifestChanged();
-    refreshDerivedState();
+    if (assignAndNotify(this, m_installedManifest, manifest,
+                        &AudioPackStore::installedManifestChanged))
+        refreshDerivedState();
 }
 
 void AudioPackStore::setFullLibraryIsInstalled(bool full)
 {
-    if (full == m_fullLibraryIsInstalled)
-        return;
-    m_fullLibraryIsInstalled = full;
-    Q_EMIT fullLibraryIsInstalledChanged();
-    refreshDerivedState();
+    if (assignAndNotify(this, m_fullLibraryIsInstalled, full,
+                        &AudioPackStore::fullLibraryIsInstalledChanged))
+        refreshDerivedState();
 }
 
 void AudioPackStore::setPendingManifest(const std::optional<AudioPackManifest>& manifest)
@@ -161,14 +143,14 @@ std::optional<QString> AudioPackStore::localPath(const QString& resourceName) co
 {
     if (!m_installedManifest)
         return std::nullopt;
-    const bool listed =
-        std::any_of(m_installedManifest->tracks.cbegin(), m_installedManifest->tracks.cend(),
-                    [&](const AudioPackTrack& t) { return t.id == resourceName; });
-    if (!listed)
+    const auto track =
+        std::find_if(m_installedManifest->tracks.cbegin(), m_installedManifest->tracks.cend(),
+                     [&](const AudioPackTrack& t) { return t.id == resourceName; });
+    if (track == m_installedManifest->tracks.cend())
         return std::nullopt;
     const QString path = audioDirectory(m_installedManifest->version) + QLatin1Char('/') +
                          resourceName + QStringLiteral(".m4a");
-    if (!QFileInfo::exists(path))
+    if (knownVerification(path, *track) != Verification::verified)
         return std::nullopt;
     return path;
 }
@@ -233,6 +215,9 @@ void AudioPackStore::storeLastManifestCheckDate()
 QCoro::Task<> AudioPackStore::installLatestPackIfNeeded(bool force)
 {
     const auto alive = m_alive;
+    auto verifying = launchVerificationDone();
+    if (!co_await std::move(verifying))
+        co_return;
     if (m_status.isBusy())
         co_return;
     if (!m_hasNetwork) {
@@ -277,6 +262,9 @@ QCoro::Task<> AudioPackStore::installLatestPackIfNeeded(bool force)
 QCoro::Task<> AudioPackStore::installLatestTrackUpdateIfAvailable()
 {
     const auto alive = m_alive;
+    auto verifying = launchVerificationDone();
+    if (!co_await std::move(verifying))
+        co_return;
     if (m_status.isBusy() || m_updateState.kind == AudioPackUpdateState::Kind::checking)
         co_return;
     if (!m_hasNetwork) {
@@ -342,6 +330,9 @@ QCoro::Task<> AudioPackStore::installLatestTrackUpdateIfAvailable()
 QCoro::Task<> AudioPackStore::installCheckedTrackUpdate()
 {
     const auto alive = m_alive;
+    auto verifying = launchVerificationDone();
+    if (!co_await std::move(verifying))
+        co_return;
     if (!canDownloadCheckedTrackUpdate())
         co_return;
     audioPacksDirectory();
@@ -361,6 +352,9 @@ QCoro::Task<> AudioPackStore::installCheckedTrackUpdate()
 
 QCoro::Task<> AudioPackStore::installLatestPackIfDue()
 {
+    auto verifying = launchVerificationDone();
+    if (!co_await std::move(verifying))
+        co_return;
     if (m_status.isBusy())
         co_return;
     if (!m_installedManifest || !m_fullLibraryIsInstalled)

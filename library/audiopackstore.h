@@ -1,8 +1,10 @@
 #pragma once
 
 // The downloaded track library: one folder per pack version under the packs root, each
-// with its manifest and its verified audio files. The store finds the installed library
-// at start-up, installs and updates packs from the library server (track by track, each
+// with its manifest, its verified audio files and their verification records. The store
+// finds the installed library at start-up (trusting unchanged files on their records and
+// hashing the others on a worker thread, during which their tracks are not offered),
+// installs and updates packs from the library server (track by track, each
 // checked by size and SHA-256 before it is moved in), keeps the status and update state
 // the panel shows, runs the hourly schedule with its daily check for new tracks, pauses
 // while the network is away and resumes when it returns, and answers where a track's
@@ -16,6 +18,7 @@
 #include "library/audiopackclient.h"
 #include "library/audiopackformat.h"
 #include "library/audiopackstatus.h"
+#include "library/backgroundhasher.h"
 #include "library/filedigest.h"
 #include "model/calmtrack.h"
 #include "platform/networkpathmonitor.h"
@@ -65,6 +68,10 @@ class AudioPackStore : public QObject
     Q_PROPERTY(bool hasNetwork READ hasNetwork NOTIFY networkChanged)
     Q_PROPERTY(bool networkIsConstrained READ networkIsConstrained NOTIFY networkChanged)
     Q_PROPERTY(bool networkIsExpensive READ networkIsExpensive NOTIFY networkChanged)
+    // Installed files without a matching verification record are being hashed; their
+    // tracks are offered once they pass.
+    Q_PROPERTY(bool verifyingInstalledFiles READ verifyingInstalledFiles NOTIFY
+                   verifyingInstalledFilesChanged)
 
 public:
     static inline const QString metadataFileName = QStringLiteral("audio-pack-manifest.json");
@@ -85,7 +92,8 @@ public:
 
     using Options = AudioPackStoreOptions;
 
-    // Finds the installed library (verifying its files) and starts watching the network.
+    // Finds the installed library without reading its audio: files whose records match are
+    // trusted, the others are hashed on a worker thread. Starts watching the network.
     explicit AudioPackStore(UserDefaults& defaults, Options options = {},
                             QObject* parent = nullptr);
     // Cancels the hourly loop, every transfer and every wait; stops watching the network.
@@ -111,12 +119,15 @@ public:
     bool hasNetwork() const { return m_hasNetwork; }
     bool networkIsConstrained() const { return m_networkIsConstrained; }
     bool networkIsExpensive() const { return m_networkIsExpensive; }
+    bool verifyingInstalledFiles() const { return m_verifyingInstalledFiles; }
+    // Files hashed on the worker thread since launch (those whose records did not match).
+    int backgroundHashedFileCount() const { return m_hasher ? m_hasher->hashedFileCount() : 0; }
 
     AudioPackClient& client() { return *m_client; }
 
     // ---- lookups for the player
-    // The installed file of the manifest track `resourceName`, when the file exists
-    // (existence only, no checksum).
+    // The installed file of the manifest track `resourceName`, when it is known to match the
+    // manifest (verified in this launch or trusted on its record; never read here).
     std::optional<QString> localPath(const QString& resourceName) const;
     // The shipped starter file of a starter track, when it exists.
     std::optional<QString> starterPath(const QString& resourceName) const;
@@ -144,8 +155,9 @@ public:
     // The packs root, created if missing (a failure is ignored).
     QString audioPacksDirectory() const;
     QString packDirectory(const QString& version) const;
-    // True when the file exists with the track's size and SHA-256; an error when it has
-    // the right size but cannot be read.
+    // True when the file exists with the track's size and SHA-256 (hashing it on this
+    // thread unless its digest is known); an error when it has the right size but cannot
+    // be read.
     Result<bool> verifiedFileExists(const QString& path, const AudioPackTrack& track);
     // Every track of `manifest` is verified in its own pack directory (stops at the first
     // that is not).
@@ -165,6 +177,8 @@ public:
     QCoro::Task<Result<void>> install(AudioPackManifest manifest, bool resetStaging);
     // Deletes every pack directory but `version` (failures ignored).
     void removeObsoletePacks(const QString& version);
+    // The first valid manifest whose files are all known to be verified, else the first
+    // valid one. Reads no audio: a file not verified yet counts as missing.
     std::optional<AudioPackManifest> loadInstalledManifest();
     bool manifestCheckIsDue() const;
     // Tracks of `manifest` with no verified copy in any pack directory.
@@ -180,11 +194,36 @@ Q_SIGNALS:
     void statusTextsChanged();
     void canDownloadCheckedTrackUpdateChanged();
     void networkChanged();
+    void verifyingInstalledFilesChanged();
     // The default album's new track list, after every change of the installed library.
     void libraryDidChange(const QList<calmcove::CalmTrack>& tracks);
 
 private:
+    enum class Verification
+    {
+        verified,
+        notVerified,
+        unknown
+    };
+
     QString audioDirectory(const QString& version) const;
+    // The valid manifests on disk, greatest pack directory first.
+    QList<AudioPackManifest> installedManifestCandidates() const;
+    // From the file's known digest only; `unknown` when it has the right size but no
+    // digest known for its current identity.
+    Verification knownVerification(const QString& path, const AudioPackTrack& track) const;
+    bool allTracksKnownVerified(const AudioPackManifest& manifest) const;
+    qint64 knownVerifiedByteCount(const AudioPackManifest& manifest) const;
+    // Sets the launch state from what is known; returns the files still to be hashed.
+    QStringList restoreInstalledLibrary();
+    // Hashes `unverified` on a worker thread; their tracks are offered once they pass.
+    void startLaunchVerification(const QStringList& unverified);
+    void finishLaunchVerification(const QStringList& hashedFiles);
+    // Suspends while the launch verification runs; false when the store went away.
+    QCoro::Task<bool> launchVerificationDone();
+    // Rewrites the records of a pack from the digests known for its audio files (a failure
+    // only costs a hash at the next launch).
+    void saveVerificationRecords(const QString& packDirectory);
     void notifyLibraryChanged();
     void storeLastManifestCheckDate();
     void handleNetworkPath(const NetworkPath& path);
@@ -215,6 +254,9 @@ private:
     NetworkPathMonitor* m_monitor = nullptr;
     NetworkPathMonitor::WatchID m_networkWatch = 0;
     FileDigestCache m_digests;
+    std::unique_ptr<BackgroundHasher> m_hasher;
+    bool m_verifyingInstalledFiles = false;
+    QList<Wake*> m_launchVerificationWaiters;
 
     AudioPackStatus m_status;
     AudioPackUpdateState m_updateState;

@@ -39,7 +39,7 @@ QString Sha256::hexDigest()
         QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex());
 }
 
-std::optional<QString> sha256OfFile(const QString& path)
+std::optional<QString> sha256OfFile(const QString& path, const std::atomic<bool>* stop)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -50,6 +50,10 @@ std::optional<QString> sha256OfFile(const QString& path)
     Sha256 hash;
     bool failed = false;
     for (;;) {
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            failed = true;
+            break;
+        }
         const ssize_t count = ::read(fd, buffer.data(), blockSize);
         if (count < 0 && errno == EINTR)
             continue;
@@ -67,13 +71,13 @@ std::optional<QString> sha256OfFile(const QString& path)
 
 std::optional<qint64> FileDigestCache::fileSize(const QString& path)
 {
-    const auto identity = identify(path);
+    const auto identity = FileIdentity::of(path);
     if (!identity)
         return std::nullopt;
     return identity->size;
 }
 
-std::optional<FileDigestCache::Identity> FileDigestCache::identify(const QString& path)
+std::optional<FileIdentity> FileIdentity::of(const QString& path)
 {
     struct stat info;
     if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
@@ -81,13 +85,13 @@ std::optional<FileDigestCache::Identity> FileDigestCache::identify(const QString
     const auto nanoseconds = [](const timespec& t) {
         return qint64(t.tv_sec) * 1000000000 + qint64(t.tv_nsec);
     };
-    return Identity{qint64(info.st_size), nanoseconds(info.st_mtim), nanoseconds(info.st_ctim),
-                    quint64(info.st_ino), quint64(info.st_dev)};
+    return FileIdentity{qint64(info.st_size), nanoseconds(info.st_mtim), nanoseconds(info.st_ctim),
+                        quint64(info.st_ino), quint64(info.st_dev)};
 }
 
 std::optional<QString> FileDigestCache::digest(const QString& path)
 {
-    const auto before = identify(path);
+    const auto before = FileIdentity::of(path);
     if (!before)
         return std::nullopt;
     const auto known = m_entries.constFind(path);
@@ -97,17 +101,39 @@ std::optional<QString> FileDigestCache::digest(const QString& path)
     if (!digest)
         return std::nullopt;
     // Only remember a digest if the file did not change while it was read.
-    if (identify(path) == before)
-        m_entries.insert(path, Entry{*before, *digest});
+    if (FileIdentity::of(path) == before)
+        m_entries.insert(path, VerifiedDigest{*before, *digest});
     else
         m_entries.remove(path);
     return digest;
 }
 
+std::optional<VerifiedDigest> FileDigestCache::knownEntry(const QString& path) const
+{
+    const auto known = m_entries.constFind(path);
+    if (known == m_entries.cend() || FileIdentity::of(path) != known->identity)
+        return std::nullopt;
+    return *known;
+}
+
+std::optional<QString> FileDigestCache::knownDigest(const QString& path,
+                                                    const FileIdentity& current) const
+{
+    const auto known = m_entries.constFind(path);
+    if (known == m_entries.cend() || known->identity != current)
+        return std::nullopt;
+    return known->digest;
+}
+
 void FileDigestCache::remember(const QString& path, const QString& digest)
 {
-    if (const auto identity = identify(path))
-        m_entries.insert(path, Entry{*identity, digest});
+    if (const auto identity = FileIdentity::of(path))
+        m_entries.insert(path, VerifiedDigest{*identity, digest});
+}
+
+void FileDigestCache::remember(const QString& path, const VerifiedDigest& entry)
+{
+    m_entries.insert(path, entry);
 }
 
 } // namespace calmcove

@@ -26,10 +26,12 @@ enum class Delivery
     lost        // the instance went away before answering
 };
 
-// Sends `arguments` once and waits for the answer as long as the connection stays open.
+// Sends `arguments` once and waits for the answer as long as the connection stays open
+// and `stop` is not set.
 Delivery deliver(const QString& socketPath, const QStringList& arguments,
-                 const std::function<void()>& slow)
+                 const std::function<void()>& slow, const std::atomic<bool>* stop)
 {
+    const auto stopped = [stop] { return stop && stop->load(); };
     QLocalSocket socket;
     socket.connectToServer(socketPath);
     if (!socket.waitForConnected(pollMs))
@@ -40,14 +42,14 @@ Delivery deliver(const QString& socketPath, const QStringList& arguments,
     socket.write(message);
     while (socket.bytesToWrite() > 0) {
         if (!socket.waitForBytesWritten(pollMs)) {
-            if (socket.state() != QLocalSocket::ConnectedState)
+            if (socket.state() != QLocalSocket::ConnectedState || stopped())
                 return Delivery::lost;
             slow();
         }
     }
     while (socket.bytesAvailable() < 1) {
         if (!socket.waitForReadyRead(pollMs)) {
-            if (socket.state() != QLocalSocket::ConnectedState)
+            if (socket.state() != QLocalSocket::ConnectedState || stopped())
                 return Delivery::lost;
             slow();
         }
@@ -85,7 +87,8 @@ bool SingleInstance::tryLock()
 }
 
 SingleInstance::Role SingleInstance::claim(const QStringList& arguments,
-                                           const std::function<void()>& waiting)
+                                           const std::function<void()>& waiting,
+                                           const std::atomic<bool>* stop)
 {
     bool said = false;
     const auto slow = [&] {
@@ -96,7 +99,9 @@ SingleInstance::Role SingleInstance::claim(const QStringList& arguments,
     for (;;) {
         if (tryLock())
             return Role::running;
-        switch (deliver(m_socketPath, arguments, slow)) {
+        if (stop && stop->load())
+            return Role::stopped;
+        switch (deliver(m_socketPath, arguments, slow, stop)) {
         case Delivery::accepted:
             return Role::handedOver;
         case Delivery::noListener:

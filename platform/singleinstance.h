@@ -6,6 +6,7 @@
 // arguments over that socket and exits, waiting as long as the running instance takes to
 // answer. A socket is only ever replaced by the holder of the lock. Main thread only.
 
+#include <atomic>
 #include <functional>
 #include <QObject>
 #include <QStringList>
@@ -20,8 +21,9 @@ class SingleInstance : public QObject
 public:
     enum class Role
     {
-        running,   // this process holds the lock: it is the instance, call listen()
-        handedOver // the running instance took the arguments: this launch ends
+        running,    // this process holds the lock: it is the instance, call listen()
+        handedOver, // the running instance took the arguments: this launch ends
+        stopped     // `stop` was set while waiting: this launch ends
     };
 
     // $XDG_RUNTIME_DIR/calmcove.socket.
@@ -34,9 +36,11 @@ public:
 
     // Becomes the running instance, or hands `arguments` to it. Blocks until one of the two
     // happened, however long the running instance is unresponsive (stopped, busy); calls
-    // `waiting` once when it has to wait, so the caller can say so. Arguments are sent once:
-    // when the running instance dies before answering, this launch takes over instead.
-    Role claim(const QStringList& arguments, const std::function<void()>& waiting = {});
+    // `waiting` once when it has to wait, so the caller can say so; gives up once `stop` (may
+    // be null) is set. Arguments are sent once: when the running instance dies before
+    // answering, this launch takes over instead.
+    Role claim(const QStringList& arguments, const std::function<void()>& waiting = {},
+               const std::atomic<bool>* stop = nullptr);
 
     // After claim() returned running: listens, replacing the socket file a dead instance
     // left behind. False when the socket cannot be created; the program then runs on alone.

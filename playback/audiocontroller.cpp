@@ -2,6 +2,7 @@
 
 #include "albumselection.h"
 #include "audio/soundpreset.h"
+#include "model/notifyonchange.h"
 #include "model/tracklibrary.h"
 #include "platform/userdefaults.h"
 #include "playbackengine.h"
@@ -29,16 +30,6 @@ void printLine(const QString& line)
 {
     std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), stdout);
     std::fflush(stdout);
-}
-
-// Assigns an observable field and notifies only when the value really changes.
-template <typename T>
-void assign(AudioController* owner, T& field, const T& value, void (AudioController::*changed)())
-{
-    if (field == value)
-        return;
-    field = value;
-    Q_EMIT(owner->*changed)();
 }
 
 } // namespace
@@ -94,7 +85,7 @@ AudioController::~AudioController() = default;
 void AudioController::setShuffleEnabled(bool enabled)
 {
     m_defaults.setValue(shuffleEnabledKey, enabled);
-    assign(this, m_shuffleEnabled, enabled, &AudioController::shuffleEnabledChanged);
+    assignAndNotify(this, m_shuffleEnabled, enabled, &AudioController::shuffleEnabledChanged);
 }
 
 QString AudioController::displayTime() const
@@ -198,8 +189,9 @@ void AudioController::load(const CalmTrack& track, bool autoPlay)
     if (const auto resolved = resolvedAudio(track)) {
         auto opened = m_engine.openFile(resolved->path);
         if (const auto* error = std::get_if<QString>(&opened)) {
-            printLine(QStringLiteral("Could not open ") + QFileInfo(resolved->path).fileName() +
-                      QStringLiteral(": ") + *error);
+            reportPlaybackError(QStringLiteral("Could not open ") +
+                                QFileInfo(resolved->path).fileName() + QStringLiteral(": ") +
+                                *error);
             return;
         }
         m_audioFile = std::make_unique<AudioFileInfo>(std::get<AudioFileInfo>(std::move(opened)));
@@ -269,13 +261,16 @@ void AudioController::play()
         load(m_currentTrack, false);
     if (!m_engine.isRunning()) {
         if (const auto error = m_engine.start()) {
-            printLine(QStringLiteral("Calmcove playback failed: ") + *error);
+            reportPlaybackError(QStringLiteral("Calmcove playback failed: ") + *error);
             setIsPlaying(false);
             return;
         }
     }
     if (!m_engine.isPlayerPlaying())
         m_engine.playPlayer();
+    if (m_audioFile)
+        assignAndNotify(this, m_lastPlaybackError, QString(),
+                        &AudioController::lastPlaybackErrorChanged);
     setIsPlaying(true);
 }
 
@@ -389,7 +384,7 @@ void AudioController::selectAlbum(const CalmAlbum& album)
 void AudioController::selectMood(Mood mood)
 {
     m_defaults.setValue(selectedMoodKey, rawValue(mood));
-    assign(this, m_selectedMood, mood, &AudioController::selectedMoodChanged);
+    assignAndNotify(this, m_selectedMood, mood, &AudioController::selectedMoodChanged);
     applyPreset(mood);
     const QList<CalmTrack> candidates = preferredPlayableTracks(filteredTracks());
     if (candidates.isEmpty())
@@ -402,7 +397,7 @@ void AudioController::selectMood(Mood mood)
 void AudioController::selectKind(CalmKind kind)
 {
     m_defaults.setValue(selectedKindKey, rawValue(kind));
-    assign(this, m_selectedKind, kind, &AudioController::selectedKindChanged);
+    assignAndNotify(this, m_selectedKind, kind, &AudioController::selectedKindChanged);
     const QList<CalmTrack> candidates = preferredPlayableTracks(filteredTracks());
     if (candidates.contains(m_currentTrack) || candidates.isEmpty())
         return;
@@ -461,37 +456,37 @@ void AudioController::setVolume(double volume)
     const double clamped = std::clamp(volume, 0.0, 1.0);
     m_defaults.setValue(volumeKey, clamped);
     m_engine.setVolume(clamped);
-    assign(this, m_volume, clamped, &AudioController::volumeChanged);
+    assignAndNotify(this, m_volume, clamped, &AudioController::volumeChanged);
 }
 
 void AudioController::setPlaybackRate(double rate)
 {
     m_engine.setPlaybackRate(rate);
-    assign(this, m_playbackRate, rate, &AudioController::playbackRateChanged);
+    assignAndNotify(this, m_playbackRate, rate, &AudioController::playbackRateChanged);
 }
 
 void AudioController::setLowGain(double decibels)
 {
-    assign(this, m_lowGain, decibels, &AudioController::lowGainChanged);
+    assignAndNotify(this, m_lowGain, decibels, &AudioController::lowGainChanged);
     applyGains();
 }
 
 void AudioController::setMidGain(double decibels)
 {
-    assign(this, m_midGain, decibels, &AudioController::midGainChanged);
+    assignAndNotify(this, m_midGain, decibels, &AudioController::midGainChanged);
     applyGains();
 }
 
 void AudioController::setHighGain(double decibels)
 {
-    assign(this, m_highGain, decibels, &AudioController::highGainChanged);
+    assignAndNotify(this, m_highGain, decibels, &AudioController::highGainChanged);
     applyGains();
 }
 
 void AudioController::setReverbMix(double percent)
 {
     m_engine.setReverbMix(percent);
-    assign(this, m_reverbMix, percent, &AudioController::reverbMixChanged);
+    assignAndNotify(this, m_reverbMix, percent, &AudioController::reverbMixChanged);
 }
 
 void AudioController::applyGains()
@@ -511,7 +506,7 @@ void AudioController::applyPreset(Mood mood)
 
 void AudioController::setSleepMinutes(double minutes)
 {
-    assign(this, m_sleepMinutes, minutes, &AudioController::sleepMinutesChanged);
+    assignAndNotify(this, m_sleepMinutes, minutes, &AudioController::sleepMinutesChanged);
 }
 
 void AudioController::startSleepTimer()
@@ -545,7 +540,7 @@ void AudioController::sleepTimerTick()
 void AudioController::setCurrentTrack(const CalmTrack& track)
 {
     m_defaults.setValue(currentTrackIDKey, track.id);
-    assign(this, m_currentTrack, track, &AudioController::currentTrackChanged);
+    assignAndNotify(this, m_currentTrack, track, &AudioController::currentTrackChanged);
 }
 
 void AudioController::setIsPlaying(bool playing)
@@ -558,17 +553,24 @@ void AudioController::setIsPlaying(bool playing)
 
 void AudioController::setCurrentTime(double seconds)
 {
-    assign(this, m_currentTime, seconds, &AudioController::currentTimeChanged);
+    assignAndNotify(this, m_currentTime, seconds, &AudioController::currentTimeChanged);
 }
 
 void AudioController::setProgress(double progress)
 {
-    assign(this, m_progress, progress, &AudioController::progressChanged);
+    assignAndNotify(this, m_progress, progress, &AudioController::progressChanged);
 }
 
 void AudioController::setSleepTimeRemaining(double seconds)
 {
-    assign(this, m_sleepTimeRemaining, seconds, &AudioController::sleepTimeRemainingChanged);
+    assignAndNotify(this, m_sleepTimeRemaining, seconds,
+                    &AudioController::sleepTimeRemainingChanged);
+}
+
+void AudioController::reportPlaybackError(const QString& message)
+{
+    printLine(message);
+    assignAndNotify(this, m_lastPlaybackError, message, &AudioController::lastPlaybackErrorChanged);
 }
 
 } // namespace calmcove

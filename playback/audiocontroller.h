@@ -53,6 +53,8 @@ class AudioController : public QObject
     Q_PROPERTY(double midGain READ midGain WRITE setMidGain NOTIFY midGainChanged)
     Q_PROPERTY(double highGain READ highGain WRITE setHighGain NOTIFY highGainChanged)
     Q_PROPERTY(double reverbMix READ reverbMix WRITE setReverbMix NOTIFY reverbMixChanged)
+    // The last failure to open or start audio, as printed; null once audio plays again.
+    Q_PROPERTY(QString lastPlaybackError READ lastPlaybackError NOTIFY lastPlaybackErrorChanged)
 
 public:
     struct Options
@@ -80,6 +82,7 @@ public:
     double currentTime() const { return m_currentTime; }
     double progress() const { return m_progress; }
     QString displayTime() const;
+    QString lastPlaybackError() const { return m_lastPlaybackError; }
 
     // The tracks the mood and kind filters let through; imported albums pass unfiltered.
     QList<CalmTrack> filteredTracks() const;
@@ -146,6 +149,7 @@ Q_SIGNALS:
     void midGainChanged();
     void highGainChanged();
     void reverbMixChanged();
+    void lastPlaybackErrorChanged();
 
 private:
     std::optional<ResolvedAudio> resolvedAudio(const CalmTrack& track) const;
@@ -166,6 +170,8 @@ private:
     void setProgress(double progress);
     void setSleepTimeRemaining(double seconds);
     void applyGains();
+    // Prints the failure on standard output and keeps it as lastPlaybackError.
+    void reportPlaybackError(const QString& message);
 
     AlbumSelection& m_albums;
     TrackAudioLibrary& m_library;
@@ -188,6 +194,7 @@ private:
     double m_midGain = 0.0;
     double m_highGain = -1.0;
     double m_reverbMix = 12.0;
+    QString m_lastPlaybackError;
 
     std::unique_ptr<AudioFileInfo> m_audioFile;
     qint64 m_startFrame = 0;

@@ -137,6 +137,7 @@ int main(int argc, char** argv)
 
     UserDefaults defaults;
     CalmcoveRuntime runtime(options, defaults);
+    runtime.start();
     AudioController& controller = runtime.controller();
     if (!spin(5000, [&] { return controller.isPlaying(); })) {
         std::fprintf(stderr, "the player did not start on the %s output\n",

@@ -4,6 +4,7 @@
 
 #include "albums/albumstore.h"
 #include "albums/importnaming.h"
+#include "albums/importpanels.h"
 #include "platform/atomicfile.h"
 #include "platform/userdefaults.h"
 #include "scripteddialogs.h"
@@ -65,6 +66,7 @@ protected:
     UserDefaults m_defaults{m_dir.path() + "/settings.conf"};
     AlbumStore m_store{m_defaults, m_dir.path() + "/albums"};
     ScriptedDialogs m_dialogs;
+    ImportPanels m_panels{m_store, m_dialogs};
 };
 
 TEST(ImportNamingTest, TitlesCopiesAndDuplicateRule)
@@ -176,7 +178,7 @@ TEST_F(AlbumImportTest, AddTracksWithDuplicateAnswers)
 {
     m_dialogs.selection = {source("rainy-day.wav", wav(3)), source("Dawn.wav")};
     const QString id = m_store.createAlbum("Mix")->id;
-    m_store.addTracksWithPanel(id);
+    m_panels.addTracksWithPanel(id);
     EXPECT_EQ(m_store.statusMessage(), "Added 2 tracks.");
     EXPECT_TRUE(m_dialogs.asked.isEmpty());
     const QList<CalmTrack> before = album(id).tracks;
@@ -218,7 +220,7 @@ TEST_F(AlbumImportTest, ArtworkIsCopiedReplacedAndRemoved)
 {
     const QString id = m_store.createAlbum("Art")->id;
     m_dialogs.picture = source("Front.JPG", "jpeg");
-    m_store.setArtworkWithPanel(id);
+    m_panels.setArtworkWithPanel(id);
     EXPECT_EQ(m_store.statusMessage(), "Updated artwork.");
     const QString stored = m_store.rootDirectory() + QLatin1Char('/') + id + "/cover.jpg";
     EXPECT_EQ(album(id).artwork, AlbumArtwork(FileArtwork{stored}));

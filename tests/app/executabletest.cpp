@@ -28,13 +28,30 @@ QString storedSettings()
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+// The running program's single-instance socket. The program creates it after it watches
+// for signals, so once it exists a signal goes through the event loop.
+QString instanceSocket()
+{
+    return test::temporaryXdgRoot() + QStringLiteral("/runtime/calmcove.socket");
+}
+
+// Starts the program and waits (however loaded the machine) until it listens.
+void startAndWaitUntilListening(QProcess& process, const QStringList& arguments)
+{
+    QFile::remove(instanceSocket()); // left by a program that was killed
+    process.start(executable(), arguments);
+    EXPECT_TRUE(process.waitForStarted());
+    for (int waited = 0;
+         waited < 30000 && !QFile::exists(instanceSocket()) && process.state() == QProcess::Running;
+         waited += 20)
+        QThread::msleep(20);
+}
+
 // Starts headless, waits until it runs, sends `signalNumber` and returns the exit status.
 int runHeadlessUntilSignal(const QStringList& extraArguments, int signalNumber)
 {
     QProcess process;
-    process.start(executable(), QStringList{QStringLiteral("--headless")} + extraArguments);
-    EXPECT_TRUE(process.waitForStarted());
-    QThread::msleep(700);
+    startAndWaitUntilListening(process, QStringList{QStringLiteral("--headless")} + extraArguments);
     EXPECT_EQ(process.state(), QProcess::Running) << process.readAllStandardError().toStdString();
     ::kill(static_cast<pid_t>(process.processId()), signalNumber);
     EXPECT_TRUE(process.waitForFinished(10000));
@@ -88,10 +105,8 @@ TEST(ExecutableTest, ASecondLaunchHandsItsFilesToTheRunningOne)
     track.close();
 
     QProcess running;
-    running.start(executable(),
-                  {QStringLiteral("--headless"), QStringLiteral("--audio-output=null")});
-    ASSERT_TRUE(running.waitForStarted());
-    QThread::msleep(700);
+    startAndWaitUntilListening(
+        running, {QStringLiteral("--headless"), QStringLiteral("--audio-output=null")});
 
     QProcess second;
     second.setWorkingDirectory(test::temporaryXdgRoot());

@@ -218,13 +218,16 @@ void LibraryHarness::useManifest(const TestPack& pack)
                        server.url(QString::fromStdString(pack.manifestPath())).toString());
 }
 
-std::unique_ptr<AudioPackStore> LibraryHarness::makeStore()
+std::unique_ptr<AudioPackStore> LibraryHarness::makeStore(Launch launch)
 {
     monitors.push_back(std::make_unique<TestNetworkMonitor>());
     monitor = monitors.back().get();
     AudioPackStoreOptions options{packsRoot(), starterDirectory(), monitor,
                                   clock,       buildInfo,          timeouts};
-    return std::make_unique<AudioPackStore>(*defaults, std::move(options));
+    auto store = std::make_unique<AudioPackStore>(*defaults, std::move(options));
+    if (launch == Launch::settled)
+        runUntilOrAbort([&] { return !store->verifyingInstalledFiles(); });
+    return store;
 }
 
 QStringList LibraryHarness::leftoverDownloads() const

@@ -178,7 +178,14 @@ public:
     QString starterDirectory() const { return folder.path() + QStringLiteral("/StarterAudio"); }
     // Points the manifest URL setting at a pack (and clears the index URL).
     void useManifest(const TestPack& pack);
-    std::unique_ptr<AudioPackStore> makeStore();
+    enum class Launch
+    {
+        settled,
+        asConstructed
+    };
+    // A store on the temporary packs folder. `settled`: once files without a matching
+    // verification record have been hashed (at once when there are none).
+    std::unique_ptr<AudioPackStore> makeStore(Launch launch = Launch::settled);
     // The .download files left in the temporary directory.
     QStringList leftoverDownloads() const;
 };

@@ -400,6 +400,30 @@ TEST_F(AudioControllerTest, EngineThatCannotStartLeavesThePlayerPaused)
     EXPECT_EQ(state.count(), 2);
 }
 
+TEST_F(AudioControllerTest, LastPlaybackErrorShowsTheFailureUntilAudioPlays)
+{
+    m_engine.unreadable.insert(QStringLiteral("/starter/midnight-overpass.m4a"));
+    m_engine.startError = QStringLiteral("Connection refused");
+    QSignalSpy errors(&controller(), &AudioController::lastPlaybackErrorChanged);
+    EXPECT_TRUE(controller().lastPlaybackError().isNull());
+
+    controller().play();
+    EXPECT_EQ(controller().lastPlaybackError(),
+              QStringLiteral("Calmcove playback failed: Connection refused"));
+    controller().play();
+    EXPECT_EQ(errors.count(), 1) << "the same failure again is no change";
+
+    m_engine.startError.reset();
+    controller().select(catalogueTrack("midnight-overpass"));
+    EXPECT_TRUE(controller().lastPlaybackError().startsWith(
+        QStringLiteral("Could not open midnight-overpass.m4a: ")));
+    controller().select(catalogueTrack("morning-tea-steam"));
+    controller().play();
+    EXPECT_TRUE(controller().isPlaying());
+    EXPECT_TRUE(controller().lastPlaybackError().isNull());
+    EXPECT_EQ(errors.count(), 3);
+}
+
 TEST_F(AudioControllerTest, PresetsAndVolume)
 {
     controller().selectMood(Mood::sleepy);

@@ -6,6 +6,7 @@
 #include "downloader/fasturldownloader.h"
 #include "importnaming.h"
 #include "media/audiofile.h"
+#include "model/notifyonchange.h"
 #include "platform/atomicfile.h"
 #include "platform/userdefaults.h"
 #include "urlimporterror.h"
@@ -107,10 +108,8 @@ qint64 AlbumStore::urlImportMaximumBytes() const
 
 void AlbumStore::setPendingURLImportAlbumID(const QString& id)
 {
-    if (m_pendingURLImportAlbumID == id && m_pendingURLImportAlbumID.isNull() == id.isNull())
-        return;
-    m_pendingURLImportAlbumID = id;
-    Q_EMIT pendingURLImportAlbumIDChanged();
+    assignAndNotify(this, m_pendingURLImportAlbumID, id,
+                    &AlbumStore::pendingURLImportAlbumIDChanged);
 }
 
 void AlbumStore::enqueueURLImport(const QString& link, const std::optional<QString>& targetAlbumID)
@@ -389,14 +388,9 @@ void AlbumStore::updateURLImportProgress(qint64 written, qint64 expected, const 
 
 void AlbumStore::setProcessingURLImportQueue(bool processing)
 {
-    if (m_isProcessingURLImportQueue != processing) {
-        m_isProcessingURLImportQueue = processing;
-        Q_EMIT isProcessingURLImportQueueChanged();
-    }
-    if (m_isImportingURL != processing) {
-        m_isImportingURL = processing;
-        Q_EMIT isImportingURLChanged();
-    }
+    assignAndNotify(this, m_isProcessingURLImportQueue, processing,
+                    &AlbumStore::isProcessingURLImportQueueChanged);
+    assignAndNotify(this, m_isImportingURL, processing, &AlbumStore::isImportingURLChanged);
 }
 
 } // namespace calmcove

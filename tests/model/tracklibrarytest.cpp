@@ -12,7 +12,7 @@
 namespace calmcove {
 namespace {
 
-TEST(CatalogueTest, HasTheShapeOfTheDefaultAlbum)
+TEST(TrackLibraryTest, HasTheShapeOfTheDefaultAlbum)
 {
     const QList<CalmTrack>& tracks = TrackLibrary::tracks();
     ASSERT_EQ(tracks.size(), 51);
@@ -41,7 +41,7 @@ TEST(CatalogueTest, HasTheShapeOfTheDefaultAlbum)
     EXPECT_EQ(kinds.size(), 4);
 }
 
-TEST(CatalogueTest, BuiltInAlbumAndStarters)
+TEST(TrackLibraryTest, BuiltInAlbumAndStarters)
 {
     const CalmAlbum& album = TrackLibrary::builtInAlbum();
     EXPECT_EQ(album, (CalmAlbum{QStringLiteral("built-in-calm"), QStringLiteral("Default album"),
@@ -64,7 +64,7 @@ TEST(CatalogueTest, BuiltInAlbumAndStarters)
     EXPECT_EQ(starterMoods, everyMood());
 }
 
-TEST(CatalogueTest, StarterFilesShipAndMatchTheirRows)
+TEST(TrackLibraryTest, StarterFilesShipAndMatchTheirRows)
 {
     for (const CalmTrack& track : TrackLibrary::tracks()) {
         if (!TrackLibrary::starterTrackIDs().contains(track.id))
@@ -78,7 +78,7 @@ TEST(CatalogueTest, StarterFilesShipAndMatchTheirRows)
     }
 }
 
-TEST(CatalogueTest, CoverIsBuilt)
+TEST(TrackLibraryTest, CoverIsBuilt)
 {
     EXPECT_TRUE(QFileInfo::exists(AppPaths::resourcePath(QStringLiteral("BuiltInAlbumCover.png"))));
 }

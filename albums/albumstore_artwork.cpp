@@ -19,15 +19,6 @@ const QStringList coverBaseNames = {QStringLiteral("cover"), QStringLiteral("fol
 
 } // namespace
 
-void AlbumStore::setArtworkWithPanel(const QString& albumID)
-{
-    if (!m_dialogs)
-        return;
-    const QString picture = m_dialogs->chooseArtwork();
-    if (!picture.isEmpty())
-        setArtwork(picture, albumID);
-}
-
 void AlbumStore::setArtwork(const QString& picturePath, const QString& albumID)
 {
     clearMessages();

@@ -63,27 +63,9 @@ bool AlbumStore::isSupportedAudioFile(const QString& path) const
     return supportedAudioExtensions.contains(QFileInfo(path).suffix().toLower());
 }
 
-void AlbumStore::importWithPanel()
+void AlbumStore::importExternalURLs(const QStringList& filePaths)
 {
-    if (!m_dialogs)
-        return;
-    const QStringList chosen = m_dialogs->chooseImportSelection();
-    if (!chosen.isEmpty())
-        importSelection(chosen);
-}
-
-void AlbumStore::importExternalURLs(const QStringList& paths)
-{
-    importSelection(paths);
-}
-
-void AlbumStore::addTracksWithPanel(const QString& albumID)
-{
-    if (!m_dialogs)
-        return;
-    const QStringList chosen = m_dialogs->chooseTracksToAdd();
-    if (!chosen.isEmpty())
-        addTracks(chosen, albumID);
+    importSelection(filePaths);
 }
 
 void AlbumStore::importSelection(const QStringList& paths)

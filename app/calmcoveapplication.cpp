@@ -1,0 +1,67 @@
+#include "calmcoveapplication.h"
+
+#include "app/calmcoveruntime.h"
+#include "platform/apppaths.h"
+#include "platform/networkinformationmonitor.h"
+#include "platform/singleinstance.h"
+#include "platform/unixsignalwatcher.h"
+#include "platform/userdefaults.h"
+#include "ui/desktoproot.h"
+
+#include <cstdio>
+#include <QCoreApplication>
+#include <QTimer>
+
+namespace calmcove {
+
+CalmcoveApplication::CalmcoveApplication(LaunchOptions options, QObject* parent)
+    : QObject(parent), m_options(std::move(options)), m_defaults(UserDefaults::standard()),
+      // First of all: a signal that arrives during start-up still quits through the loop.
+      m_signalWatcher(std::make_unique<UnixSignalWatcher>())
+{
+    connect(m_signalWatcher.get(), &UnixSignalWatcher::terminationRequested,
+            QCoreApplication::instance(), &QCoreApplication::quit);
+}
+
+CalmcoveApplication::~CalmcoveApplication()
+{
+    m_desktop.reset();
+    m_runtime.reset();
+    m_defaults.sync();
+}
+
+bool CalmcoveApplication::start()
+{
+    // A second launch hands its files to the running Calmcove and ends, however long that
+    // one takes to answer.
+    m_instance = std::make_unique<SingleInstance>();
+    const auto role = m_instance->claim(
+        m_options.openArguments,
+        [] {
+            std::fputs("calmcove: waiting for the running Calmcove to accept this launch...\n",
+                       stderr);
+        },
+        &terminationFlag());
+    if (role != SingleInstance::Role::running)
+        return false;
+    m_instance->listen();
+    // Only the running instance uses the temporary folder: what is there is a killed run's.
+    AppPaths::clearTemporaryDirectory();
+
+    for (const QString& assignment : std::as_const(m_options.settingOverrides))
+        m_defaults.addOverride(assignment);
+
+    m_networkMonitor = std::make_unique<NetworkInformationMonitor>();
+    m_runtime = std::make_unique<CalmcoveRuntime>(
+        m_options, m_defaults, PlatformServices{.networkMonitor = m_networkMonitor.get()});
+    if (!m_options.headless)
+        m_desktop = std::make_unique<DesktopRoot>(*m_runtime);
+    m_runtime->start();
+
+    connect(m_instance.get(), &SingleInstance::argumentsReceived, m_runtime.get(),
+            &CalmcoveRuntime::open);
+    QTimer::singleShot(0, m_runtime.get(), [this] { m_runtime->open(m_options.openArguments); });
+    return true;
+}
+
+} // namespace calmcove
