@@ -9,7 +9,6 @@
 #include "platform/userdefaults.h"
 #include "playback/audiocontroller.h"
 #include "support/qtprinters.h"
-
 #include "support/wavfile.h"
 
 #include <gtest/gtest.h>
