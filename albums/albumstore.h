@@ -85,6 +85,8 @@ public:
     QString statusMessage() const { return m_statusMessage; }
     QString errorMessage() const { return m_errorMessage; }
     const CalmAlbum& builtInAlbum() const { return m_builtInAlbum; }
+    // Empties statusMessage and errorMessage, e.g. when the user starts something new.
+    void clearMessages();
 
     // The default album followed by the imported albums.
     QList<CalmAlbum> albums() const;
@@ -203,7 +205,6 @@ private:
     void setImportedAlbums(QList<CalmAlbum> albums);
     void setStatusMessage(const QString& message);
     void setErrorMessage(const QString& message);
-    void clearMessages();
     void selectDefaultAlbumIfSelectionIsGone();
 
     UserDefaults& m_defaults;

@@ -36,7 +36,7 @@ bool CalmcoveApplication::start()
     // one takes to answer.
     m_instance = std::make_unique<SingleInstance>();
     const auto role = m_instance->claim(
-        m_options.openArguments,
+        m_options.handOverArguments(),
         [] {
             std::fputs("calmcove: waiting for the running Calmcove to accept this launch...\n",
                        stderr);
@@ -58,8 +58,15 @@ bool CalmcoveApplication::start()
         m_desktop = std::make_unique<DesktopRoot>(*m_runtime);
     m_runtime->start();
 
-    connect(m_instance.get(), &SingleInstance::argumentsReceived, m_runtime.get(),
-            &CalmcoveRuntime::open);
+    connect(m_instance.get(), &SingleInstance::argumentsReceived, this,
+            [this](const QStringList& handedOver) {
+                const auto [open, showAlbumManager] = splitHandedOverArguments(handedOver);
+                m_runtime->open(open);
+                if (showAlbumManager && m_desktop)
+                    m_desktop->albumManager().show();
+            });
+    if (m_options.showAlbumManager && m_desktop)
+        QTimer::singleShot(0, &m_desktop->albumManager(), &AlbumManagerWindowPresenter::show);
     QTimer::singleShot(0, m_runtime.get(), [this] { m_runtime->open(m_options.openArguments); });
     return true;
 }

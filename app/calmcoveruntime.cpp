@@ -7,6 +7,7 @@
 #include "packstoreaudiolibrary.h"
 #include "playback/audiocontroller.h"
 #include "playback/audioengineadapter.h"
+#include "updates/appstoreversionchecker.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -34,6 +35,12 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
     m_albumSelection = std::make_unique<AlbumStoreSelection>(*m_albumStore);
     m_controller =
         std::make_unique<AudioController>(*m_albumSelection, *m_library, *m_playback, defaults);
+
+    // The update checker starts the updater's schedule and applies its one-time defaults.
+    UpdaterOptions updaterOptions;
+    updaterOptions.networkMonitor = services.networkMonitor;
+    m_appStoreVersionChecker =
+        std::make_unique<AppStoreVersionChecker>(defaults, std::move(updaterOptions));
 
     // The album store first, so that the player's re-check reads the new default album.
     connect(m_audioPackStore.get(), &AudioPackStore::libraryDidChange, this,

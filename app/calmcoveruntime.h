@@ -16,6 +16,7 @@ namespace calmcove {
 
 class AlbumStore;
 class AlbumStoreSelection;
+class AppStoreVersionChecker;
 class AudioController;
 class AudioEngine;
 class AudioPackStore;
@@ -35,6 +36,7 @@ public:
     AudioPackStore& audioPackStore() const { return *m_audioPackStore; }
     AudioController& controller() const { return *m_controller; }
     AudioEngine& engine() const { return *m_engine; }
+    AppStoreVersionChecker& appStoreVersionChecker() const { return *m_appStoreVersionChecker; }
 
     // Starts the automatic library updates and posts play() to the next turn of the event
     // loop. Call once, after the desktop side has been built.
@@ -52,6 +54,7 @@ private:
     std::unique_ptr<AudioPackStore> m_audioPackStore;
     std::unique_ptr<PackStoreAudioLibrary> m_library;
     std::unique_ptr<AudioController> m_controller;
+    std::unique_ptr<AppStoreVersionChecker> m_appStoreVersionChecker;
 };
 
 } // namespace calmcove

@@ -8,6 +8,21 @@
 
 namespace calmcove {
 
+QStringList LaunchOptions::handOverArguments() const
+{
+    QStringList arguments = openArguments;
+    if (showAlbumManager)
+        arguments.append(showAlbumManagerArgument);
+    return arguments;
+}
+
+std::pair<QStringList, bool> splitHandedOverArguments(const QStringList& arguments)
+{
+    QStringList open = arguments;
+    const bool showAlbumManager = open.removeAll(showAlbumManagerArgument) > 0;
+    return {open, showAlbumManager};
+}
+
 std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& arguments)
 {
     QCommandLineParser parser;
@@ -28,7 +43,10 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
         QStringLiteral("Override a settings key for this run only (repeatable); "
                        "nothing is written to disk."),
         QStringLiteral("KEY=VALUE"));
-    parser.addOptions({help, version, headless, audioOutput, setting});
+    const QCommandLineOption albums(
+        QStringLiteral("albums"),
+        QStringLiteral("Open the album manager (in the running Calmcove, if there is one)."));
+    parser.addOptions({help, version, headless, audioOutput, setting, albums});
     parser.addPositionalArgument(
         QStringLiteral("files"),
         QStringLiteral("Audio files and folders to import, and http(s) links to audio files. "
@@ -54,6 +72,7 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
                               usageError,
                           true};
     options.settingOverrides = parser.values(setting);
+    options.showAlbumManager = parser.isSet(albums);
     for (const QString& assignment : options.settingOverrides) {
         if (assignment.indexOf(QLatin1Char('=')) <= 0)
             return LaunchExit{

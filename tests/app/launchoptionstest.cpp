@@ -46,6 +46,23 @@ TEST(LaunchOptionsTest, FilesFoldersAndLinksToOpen)
                            QStringLiteral("HTTP://example.org/b.mp3")}));
 }
 
+TEST(LaunchOptionsTest, AlbumManagerRequestTravelsWithTheFilesToTheRunningInstance)
+{
+    const auto parsed = parse({QStringLiteral("--albums"), QStringLiteral("/abs/--albums")});
+    const auto& options = std::get<LaunchOptions>(parsed);
+    EXPECT_TRUE(options.showAlbumManager);
+    // A file named like the option stays a file: handed-over paths are absolute.
+    EXPECT_EQ(options.handOverArguments(),
+              QStringList({QStringLiteral("/abs/--albums"), QStringLiteral("--albums")}));
+    const auto [open, showAlbumManager] = splitHandedOverArguments(options.handOverArguments());
+    EXPECT_EQ(open, QStringList{QStringLiteral("/abs/--albums")});
+    EXPECT_TRUE(showAlbumManager);
+
+    const auto plain = std::get<LaunchOptions>(parse({QStringLiteral("/abs/a.mp3")}));
+    EXPECT_EQ(plain.handOverArguments(), QStringList{QStringLiteral("/abs/a.mp3")});
+    EXPECT_FALSE(splitHandedOverArguments(plain.handOverArguments()).second);
+}
+
 TEST(LaunchOptionsTest, HelpVersionAndMistakes)
 {
     const auto version = std::get<LaunchExit>(parse({QStringLiteral("--version")}));
