@@ -1,6 +1,7 @@
 #include "calmcoveapplication.h"
 
 #include "app/calmcoveruntime.h"
+#include "platform/apppaths.h"
 #include "platform/networkinformationmonitor.h"
 #include "platform/singleinstance.h"
 #include "platform/unixsignalwatcher.h"
@@ -32,13 +33,23 @@ CalmcoveApplication::~CalmcoveApplication()
 
 bool CalmcoveApplication::start()
 {
-    // A second launch hands its files to the running Calmcove and ends.
+    // A second launch hands its files to the running Calmcove and ends, however long that
+    // one takes to answer.
     m_instance = std::make_unique<SingleInstance>();
-    if (m_instance->handOver(m_options.handOverArguments()))
+    const auto role = m_instance->claim(
+        m_options.handOverArguments(),
+        [] {
+            std::fputs("calmcove: waiting for the running Calmcove to accept this launch...\n",
+                       stderr);
+        },
+        &terminationFlag());
+    if (role != SingleInstance::Role::running)
         return false;
     m_instance->listen();
     if (m_options.displayMissing)
         std::fputs("calmcove: no graphical display found; running headless.\n", stderr);
+    // Only the running instance uses the temporary folder: what is there is a killed run's.
+    AppPaths::clearTemporaryDirectory();
 
     for (const QString& assignment : std::as_const(m_options.settingOverrides))
         m_defaults.addOverride(assignment);

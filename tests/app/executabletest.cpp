@@ -4,6 +4,7 @@
 #include "app/appversion.h"
 #include "support/qtprinters.h"
 #include "support/tempxdg.h"
+#include "support/wavfile.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -123,7 +124,7 @@ TEST(ExecutableTest, ASecondLaunchHandsItsFilesToTheRunningOne)
     QDir().mkpath(folder);
     QFile track(folder + QStringLiteral("/song.wav"));
     ASSERT_TRUE(track.open(QIODevice::WriteOnly));
-    track.write(QByteArray(64, '\0'));
+    track.write(test::silentWav(1));
     track.close();
 
     // Both without a display: only the one that runs says it runs headless.
