@@ -35,6 +35,9 @@ public:
     bool start();
 
 private:
+    // From a later launch: paths and links to open, or the request to update the library.
+    void handleArguments(QStringList arguments);
+
     LaunchOptions m_options;
     UserDefaults& m_defaults;
     std::unique_ptr<UnixSignalWatcher> m_signalWatcher;

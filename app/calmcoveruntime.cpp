@@ -2,8 +2,10 @@
 
 #include "albums/albumstore.h"
 #include "albumstoreselection.h"
+#include "appsettings.h"
 #include "audio/audioengine.h"
 #include "library/audiopackstore.h"
+#include "mpris/nowplayingcontroller.h"
 #include "packstoreaudiolibrary.h"
 #include "platform/nonehotkeybackend.h"
 #include "playback/audiocontroller.h"
@@ -11,6 +13,7 @@
 #include "shortcuts/shortcutmanager.h"
 #include "updates/appstoreversionchecker.h"
 
+#include <QDBusConnection>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
@@ -37,6 +40,15 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
     m_albumSelection = std::make_unique<AlbumStoreSelection>(*m_albumStore);
     m_controller =
         std::make_unique<AudioController>(*m_albumSelection, *m_library, *m_playback, defaults);
+    // The desktop's media controls drive the player with or without a window.
+    m_nowPlaying = std::make_unique<NowPlayingController>(
+        *m_albumStore,
+        services.sessionBus.value_or(QDBusConnection(QStringLiteral("calmcove-no-session-bus"))));
+    m_nowPlaying->setOpenHandler([this](const QString& uri) { open({openArgument(uri)}); });
+    m_nowPlaying->configure(m_controller.get());
+
+    m_appSettings = std::make_unique<AppSettings>();
+    m_appSettings->readLaunchAtLogin();
 
     // The update checker starts the updater's schedule and applies its one-time defaults.
     UpdaterOptions updaterOptions;
@@ -88,9 +100,15 @@ void CalmcoveRuntime::open(const QStringList& arguments)
         m_albumStore->importExternalURLs(paths);
 }
 
+void CalmcoveRuntime::updateLibraryNow()
+{
+    m_audioPackStore->installLatestPackIfDue();
+}
+
 // The player goes before the stores and the engine it uses.
 CalmcoveRuntime::~CalmcoveRuntime()
 {
+    m_nowPlaying.reset();
     m_controller.reset();
 }
 

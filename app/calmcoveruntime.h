@@ -16,12 +16,14 @@ namespace calmcove {
 
 class AlbumStore;
 class AlbumStoreSelection;
+class AppSettings;
 class AppStoreVersionChecker;
 class AudioController;
 class AudioEngine;
 class AudioPackStore;
 class AudioEngineAdapter;
 class HotkeyBackend;
+class NowPlayingController;
 class PackStoreAudioLibrary;
 class ShortcutManager;
 class UserDefaults;
@@ -38,6 +40,9 @@ public:
     AudioPackStore& audioPackStore() const { return *m_audioPackStore; }
     AudioController& controller() const { return *m_controller; }
     AudioEngine& engine() const { return *m_engine; }
+    AppSettings& appSettings() const { return *m_appSettings; }
+    // The desktop's now-playing display and remote commands (MPRIS on the session bus).
+    NowPlayingController& nowPlaying() const { return *m_nowPlaying; }
     AppStoreVersionChecker& appStoreVersionChecker() const { return *m_appStoreVersionChecker; }
     ShortcutManager& shortcutManager() const { return *m_shortcutManager; }
 
@@ -48,6 +53,9 @@ public:
     // Imports what the command line named: folders become albums, loose audio files one
     // album, and http(s) links are queued as URL imports.
     void open(const QStringList& arguments);
+    // One pass of the library's hourly loop now: completes a missing or partial library
+    // (e.g. once a library server that was still being set up answers).
+    void updateLibraryNow();
 
 private:
     std::unique_ptr<AudioEngine> m_engine;
@@ -57,6 +65,8 @@ private:
     std::unique_ptr<AudioPackStore> m_audioPackStore;
     std::unique_ptr<PackStoreAudioLibrary> m_library;
     std::unique_ptr<AudioController> m_controller;
+    std::unique_ptr<NowPlayingController> m_nowPlaying;
+    std::unique_ptr<AppSettings> m_appSettings;
     std::unique_ptr<AppStoreVersionChecker> m_appStoreVersionChecker;
     std::unique_ptr<HotkeyBackend> m_fallbackHotkeys;
     std::unique_ptr<ShortcutManager> m_shortcutManager;

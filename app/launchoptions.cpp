@@ -13,14 +13,17 @@ QStringList LaunchOptions::handOverArguments() const
     QStringList arguments = openArguments;
     if (showAlbumManager)
         arguments.append(showAlbumManagerArgument);
+    if (updateLibrary)
+        arguments.append(updateLibraryArgument);
     return arguments;
 }
 
-std::pair<QStringList, bool> splitHandedOverArguments(const QStringList& arguments)
+HandedOverArguments splitHandedOverArguments(const QStringList& arguments)
 {
-    QStringList open = arguments;
-    const bool showAlbumManager = open.removeAll(showAlbumManagerArgument) > 0;
-    return {open, showAlbumManager};
+    HandedOverArguments split{arguments};
+    split.showAlbumManager = split.open.removeAll(showAlbumManagerArgument) > 0;
+    split.updateLibrary = split.open.removeAll(updateLibraryArgument) > 0;
+    return split;
 }
 
 std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& arguments)
@@ -46,7 +49,11 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
     const QCommandLineOption albums(
         QStringLiteral("albums"),
         QStringLiteral("Open the album manager (in the running Calmcove, if there is one)."));
-    parser.addOptions({help, version, headless, audioOutput, setting, albums});
+    const QCommandLineOption updateLibrary(
+        updateLibraryArgument.mid(2),
+        QStringLiteral("Complete or update the track library now (a running Calmcove does it; "
+                       "otherwise Calmcove starts and does it as usual)."));
+    parser.addOptions({help, version, headless, audioOutput, setting, albums, updateLibrary});
     parser.addPositionalArgument(
         QStringLiteral("files"),
         QStringLiteral("Audio files and folders to import, and http(s) links to audio files. "
@@ -56,8 +63,14 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
     const QString usageError = QStringLiteral("\nRun 'calmcove --help' for the options.\n");
     if (!parser.parse(arguments))
         return LaunchExit{2, QStringLiteral("calmcove: ") + parser.errorText() + usageError, true};
-    if (parser.isSet(help))
-        return LaunchExit{0, parser.helpText(), false};
+    if (parser.isSet(help)) {
+        // Without an application object Qt names the program "<executable_name>".
+        const QString text = parser.helpText();
+        return LaunchExit{0,
+                          QStringLiteral("Usage: calmcove [options] [FILE|FOLDER|URL...]") +
+                              text.mid(text.indexOf(QLatin1Char('\n'))),
+                          false};
+    }
     if (parser.isSet(version))
         return LaunchExit{0, QStringLiteral("calmcove ") + appVersion() + QLatin1Char('\n'), false};
 
@@ -73,6 +86,7 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
                           true};
     options.settingOverrides = parser.values(setting);
     options.showAlbumManager = parser.isSet(albums);
+    options.updateLibrary = parser.isSet(updateLibrary);
     for (const QString& assignment : options.settingOverrides) {
         if (assignment.indexOf(QLatin1Char('=')) <= 0)
             return LaunchExit{
@@ -81,17 +95,20 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
                     usageError,
                 true};
     }
-    for (const QString& argument : parser.positionalArguments()) {
-        const QUrl url(argument);
-        const QString scheme = url.scheme().toLower();
-        if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
-            options.openArguments.append(argument);
-        else if (scheme == QLatin1String("file"))
-            options.openArguments.append(url.toLocalFile());
-        else
-            options.openArguments.append(QFileInfo(argument).absoluteFilePath());
-    }
+    for (const QString& argument : parser.positionalArguments())
+        options.openArguments.append(openArgument(argument));
     return options;
+}
+
+QString openArgument(const QString& argument)
+{
+    const QUrl url(argument);
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        return argument;
+    if (scheme == QLatin1String("file"))
+        return url.toLocalFile();
+    return QFileInfo(argument).absoluteFilePath();
 }
 
 } // namespace calmcove

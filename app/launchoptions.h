@@ -21,9 +21,14 @@ struct LaunchOptions
     QStringList openArguments;
     // --albums: open the album manager window.
     bool showAlbumManager = false;
+    // --update-library: complete or update the track library now rather than at the next
+    // hourly pass.
+    bool updateLibrary = false;
+    // Headless only because no display was found; said by the process that really runs.
+    bool displayMissing = false;
 
     // What a later launch hands to the running instance: the open arguments, and
-    // showAlbumManagerArgument when the album manager is asked for.
+    // showAlbumManagerArgument and updateLibraryArgument when asked for.
     QStringList handOverArguments() const;
 
     bool operator==(const LaunchOptions&) const = default;
@@ -40,13 +45,22 @@ struct LaunchExit
 // Handed over to ask the running instance for the album manager. Handed-over paths are
 // absolute, so no file can be mistaken for it.
 inline const QString showAlbumManagerArgument = QStringLiteral("--albums");
+inline const QString updateLibraryArgument = QStringLiteral("--update-library");
 
-// Splits handed-over arguments into the files and links to open and whether the album
-// manager was asked for.
-std::pair<QStringList, bool> splitHandedOverArguments(const QStringList& arguments);
+struct HandedOverArguments
+{
+    QStringList open; // files and links
+    bool showAlbumManager = false;
+    bool updateLibrary = false;
+};
+HandedOverArguments splitHandedOverArguments(const QStringList& arguments);
 
 // `arguments` includes the program name first. Relative paths are made absolute against
 // the current directory, and file: URLs become paths.
 std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& arguments);
+
+// One thing to open as the command line takes it: http(s) links as they are, file: URLs
+// as paths, other paths made absolute.
+QString openArgument(const QString& argument);
 
 } // namespace calmcove

@@ -54,13 +54,23 @@ TEST(LaunchOptionsTest, AlbumManagerRequestTravelsWithTheFilesToTheRunningInstan
     // A file named like the option stays a file: handed-over paths are absolute.
     EXPECT_EQ(options.handOverArguments(),
               QStringList({QStringLiteral("/abs/--albums"), QStringLiteral("--albums")}));
-    const auto [open, showAlbumManager] = splitHandedOverArguments(options.handOverArguments());
+    const auto [open, showAlbumManager, updateLibrary] =
+        splitHandedOverArguments(options.handOverArguments());
     EXPECT_EQ(open, QStringList{QStringLiteral("/abs/--albums")});
     EXPECT_TRUE(showAlbumManager);
+    EXPECT_FALSE(updateLibrary);
+
+    const auto both = std::get<LaunchOptions>(
+        parse({QStringLiteral("--update-library"), QStringLiteral("/abs/a.mp3")}));
+    EXPECT_TRUE(both.updateLibrary);
+    const HandedOverArguments handed = splitHandedOverArguments(both.handOverArguments());
+    EXPECT_EQ(handed.open, QStringList{QStringLiteral("/abs/a.mp3")});
+    EXPECT_TRUE(handed.updateLibrary);
+    EXPECT_FALSE(handed.showAlbumManager);
 
     const auto plain = std::get<LaunchOptions>(parse({QStringLiteral("/abs/a.mp3")}));
     EXPECT_EQ(plain.handOverArguments(), QStringList{QStringLiteral("/abs/a.mp3")});
-    EXPECT_FALSE(splitHandedOverArguments(plain.handOverArguments()).second);
+    EXPECT_FALSE(splitHandedOverArguments(plain.handOverArguments()).showAlbumManager);
 }
 
 TEST(LaunchOptionsTest, HelpVersionAndMistakes)
@@ -70,6 +80,7 @@ TEST(LaunchOptionsTest, HelpVersionAndMistakes)
     EXPECT_TRUE(version.text.startsWith(QStringLiteral("calmcove ")));
     const auto help = std::get<LaunchExit>(parse({QStringLiteral("--help")}));
     EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.text.startsWith(QStringLiteral("Usage: calmcove [options] ")));
     EXPECT_TRUE(help.text.contains(QStringLiteral("--setting")));
 
     for (const QStringList& wrong :
