@@ -9,6 +9,7 @@
 #include "playback/audiocontroller.h"
 #include "support/privatesessionbus.h"
 #include "support/qtprinters.h"
+#include "support/wavfile.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
@@ -76,6 +77,7 @@ TEST_F(MprisProgramTest, RuntimePublishesHeadlessAndOpenUriImportsLikeTheCommand
 
     QFile song(dir.filePath(QStringLiteral("a song.wav")));
     ASSERT_TRUE(song.open(QIODevice::WriteOnly));
+    song.write(test::silentWav(2.0)); // only real audio becomes a track
     song.close();
     const qsizetype albumsBefore = runtime.albumStore().importedAlbums().size();
     EXPECT_EQ(playerctl({QStringLiteral("open"), QUrl::fromLocalFile(song.fileName()).toString()})
