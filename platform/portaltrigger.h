@@ -1,7 +1,7 @@
 #pragma once
 
 // Key combinations in the words of the desktop portal: the preferred-trigger syntax of the
-// XDG shortcuts specification ("CTRL+ALT+space") that we hand to the portal, and the
+// XDG shortcuts standard ("CTRL+ALT+space") that we hand to the portal, and the
 // trigger descriptions desktops hand back ("Ctrl+Alt+Space", "<Control><Alt>space").
 
 #include "hotkeybackend.h"
