@@ -6,6 +6,7 @@
 #include "model/pathcomponent.h"
 #include "model/tracklibrary.h"
 #include "platform/apppaths.h"
+#include "platform/atomicfile.h"
 #include "platform/userdefaults.h"
 
 #include <QDateTime>
@@ -14,6 +15,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QUuid>
+#include <sys/stat.h>
 
 namespace calmcove {
 
@@ -40,6 +42,16 @@ CalmTrack trackFromRecord(const ImportedTrackRecord& record, const QString& albu
         .kind = CalmKind::all,
         .source = FileAudio{folder + QLatin1Char('/') + record.fileName},
     };
+}
+
+// The size and modification time of the index, or none when there is no index.
+std::optional<std::pair<qint64, qint64>> indexStamp(const QString& path)
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return std::pair<qint64, qint64>(
+        qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec);
 }
 
 ImportedAlbumRecord recordFromAlbum(const CalmAlbum& album)
@@ -218,6 +230,11 @@ QString AlbumStore::albumFolder(const QString& albumID) const
     return m_root + QLatin1Char('/') + albumID;
 }
 
+QString AlbumStore::partialFolder() const
+{
+    return m_root + QStringLiteral("/.partial");
+}
+
 CalmAlbum* AlbumStore::findImportedAlbum(const QString& id)
 {
     for (CalmAlbum& album : m_importedAlbums) {
@@ -229,12 +246,16 @@ CalmAlbum* AlbumStore::findImportedAlbum(const QString& id)
 
 void AlbumStore::load()
 {
-    QFile file(m_root + QLatin1Char('/') + manifestFileName);
+    // Downloads and copies a killed run left half done; nothing refers to them.
+    QDir(partialFolder()).removeRecursively();
+    const QString indexPath = m_root + QLatin1Char('/') + manifestFileName;
+    QFile file(indexPath);
     if (!file.exists()) {
         setImportedAlbums({});
         return;
     }
     std::optional<QList<ImportedAlbumRecord>> records;
+    m_indexStamp = indexStamp(indexPath);
     if (file.open(QIODevice::ReadOnly))
         records = decodeAlbumIndex(file.readAll());
     if (!records) {
@@ -245,12 +266,19 @@ void AlbumStore::load()
     }
 
     QList<CalmAlbum> albums;
+    QSet<QString> ids;
     for (const ImportedAlbumRecord& record : *records) {
         // Ids and file names become paths the store deletes later: only plain names pass.
-        if (!isSafePathComponent(record.id) ||
-            (record.artworkFileName && !isSafePathComponent(*record.artworkFileName)))
+        // A second album of one id would share the first one's folder: deleting either
+        // would delete both albums' files.
+        if (!isSafePathComponent(record.id) || ids.contains(record.id) ||
+            (record.artworkFileName && !isSafePathComponent(*record.artworkFileName))) {
+            m_indexHasSkippedRecords = true;
             continue;
+        }
+        ids.insert(record.id);
         const QString folder = albumFolder(record.id);
+        removePartialFiles(folder);
         CalmAlbum album{
             .id = record.id,
             .name = record.name,
@@ -261,8 +289,11 @@ void AlbumStore::load()
         if (record.artworkFileName)
             album.artwork = FileArtwork{folder + QLatin1Char('/') + *record.artworkFileName};
         for (const ImportedTrackRecord& track : record.tracks) {
-            if (!isSafePathComponent(track.fileName) ||
-                !QFileInfo::exists(folder + QLatin1Char('/') + track.fileName))
+            if (!isSafePathComponent(track.fileName)) {
+                m_indexHasSkippedRecords = true;
+                continue;
+            }
+            if (!QFileInfo::exists(folder + QLatin1Char('/') + track.fileName))
                 continue;
             album.tracks.append(trackFromRecord(track, record.id, folder));
         }
@@ -271,32 +302,62 @@ void AlbumStore::load()
     setImportedAlbums(std::move(albums));
 }
 
-bool AlbumStore::keepUnreadableIndex()
+QString AlbumStore::keptIndexPath(const QString& kind) const
 {
-    const QString indexPath = m_root + QLatin1Char('/') + manifestFileName;
     const QString keptName =
-        manifestFileName + QStringLiteral(".unreadable-") +
+        manifestFileName + QLatin1Char('.') + kind + QLatin1Char('-') +
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
     QString keptPath = m_root + QLatin1Char('/') + keptName;
     for (int suffix = 2; QFileInfo::exists(keptPath); ++suffix)
         keptPath =
             m_root + QLatin1Char('/') + keptName + QLatin1Char('-') + QString::number(suffix);
+    return keptPath;
+}
 
+bool AlbumStore::keepUnreadableIndex()
+{
+    const QString indexPath = m_root + QLatin1Char('/') + manifestFileName;
+    const QString keptPath = keptIndexPath(QStringLiteral("unreadable"));
     if (QFileInfo::exists(indexPath) && !QFile::rename(indexPath, keptPath)) {
         setErrorMessage(QStringLiteral("Could not save albums: albums.json could not be read and "
                                        "could not be set aside, so it was left unchanged."));
         return false;
     }
     m_indexIsUnreadable = false;
+    m_indexStamp.reset();
     setErrorMessage(QStringLiteral("albums.json could not be read; it was kept as %1.")
                         .arg(QFileInfo(keptPath).fileName()));
+    return true;
+}
+
+bool AlbumStore::keepIndexWithSkippedRecords()
+{
+    const QString indexPath = m_root + QLatin1Char('/') + manifestFileName;
+    const QString keptPath = keptIndexPath(QStringLiteral("skipped"));
+    if (QFileInfo::exists(indexPath) && !QFile::copy(indexPath, keptPath)) {
+        setErrorMessage(QStringLiteral("Could not save albums: albums.json holds records that "
+                                       "could not be used and could not be copied aside, so it "
+                                       "was left unchanged."));
+        return false;
+    }
+    m_indexHasSkippedRecords = false;
     return true;
 }
 
 void AlbumStore::save()
 {
     QDir().mkpath(m_root);
+    const QString indexPath = m_root + QLatin1Char('/') + manifestFileName;
+    // Another writer's albums are not to be lost under ours.
+    if (!m_indexIsUnreadable && indexStamp(indexPath) != m_indexStamp) {
+        setErrorMessage(QStringLiteral("Could not save albums: albums.json was changed by another "
+                                       "program since Calmcove read it, so it was left "
+                                       "unchanged."));
+        return;
+    }
     if (m_indexIsUnreadable && !keepUnreadableIndex())
+        return;
+    if (m_indexHasSkippedRecords && !keepIndexWithSkippedRecords())
         return;
 
     QList<ImportedAlbumRecord> records;
@@ -310,9 +371,12 @@ void AlbumStore::save()
         return;
     }
 
-    QSaveFile file(m_root + QLatin1Char('/') + manifestFileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(*json) != json->size() || !file.commit())
+    QSaveFile file(indexPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(*json) != json->size() || !file.commit()) {
         setErrorMessage(QStringLiteral("Could not save albums: ") + file.errorString());
+        return;
+    }
+    m_indexStamp = indexStamp(indexPath);
 }
 
 void AlbumStore::setImportedAlbums(QList<CalmAlbum> albums)

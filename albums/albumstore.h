@@ -52,6 +52,10 @@ public:
     static inline const QString manifestFileName = QStringLiteral("albums.json");
     static inline const QString selectedAlbumIDKey = QStringLiteral("selectedAlbumID");
     static inline const QString urlAlbumName = QStringLiteral("URL Imports");
+    // The most bytes one URL import may download (a number of bytes; 2 GiB when unset).
+    static inline const QString urlImportMaximumBytesKey =
+        QStringLiteral("CalmcoveURLImportMaximumBytes");
+    static constexpr qint64 defaultURLImportMaximumBytes = qint64(2) * 1024 * 1024 * 1024;
     // File-name extensions, lower case.
     static inline const QSet<QString> supportedAudioExtensions = {
         QStringLiteral("aac"),  QStringLiteral("aif"), QStringLiteral("aiff"),
@@ -81,6 +85,8 @@ public:
     QString statusMessage() const { return m_statusMessage; }
     QString errorMessage() const { return m_errorMessage; }
     const CalmAlbum& builtInAlbum() const { return m_builtInAlbum; }
+    // Empties statusMessage and errorMessage, e.g. when the user starts something new.
+    void clearMessages();
 
     // The default album followed by the imported albums.
     QList<CalmAlbum> albums() const;
@@ -152,6 +158,10 @@ private:
     void save();
     // Moves an index that could not be read out of the way before it is overwritten.
     bool keepUnreadableIndex();
+    // Copies an index some records of which were skipped at load before it is overwritten.
+    bool keepIndexWithSkippedRecords();
+    // "<root>/albums.json.<kind>-<UTC time>[-N]", a name not yet taken.
+    QString keptIndexPath(const QString& kind) const;
     // Copies an accepted picture to <album folder>/cover.<ext>; the stored path or none.
     std::optional<QString> copyArtworkFile(const QString& sourcePath, const QString& albumFolder);
     // The first cover-like picture directly inside `folder`.
@@ -172,6 +182,9 @@ private:
                                                const QString& albumName);
     bool isSupportedAudioFile(const QString& path) const;
 
+    qint64 urlImportMaximumBytes() const;
+    // <root>/.partial: downloads in progress, on the album folders' file system.
+    QString partialFolder() const;
     void startURLImportQueueIfNeeded();
     QCoro::Task<> runURLImportQueue();
     // The job's failure text, or none when it finished.
@@ -192,7 +205,6 @@ private:
     void setImportedAlbums(QList<CalmAlbum> albums);
     void setStatusMessage(const QString& message);
     void setErrorMessage(const QString& message);
-    void clearMessages();
     void selectDefaultAlbumIfSelectionIsGone();
 
     UserDefaults& m_defaults;
@@ -203,6 +215,10 @@ private:
     QString m_errorMessage;
     CalmAlbum m_builtInAlbum;
     bool m_indexIsUnreadable = false;
+    bool m_indexHasSkippedRecords = false;
+    // Size and modification time (ns) of the index as last read or written; none when
+    // there was none. A save refuses to overwrite an index that differs.
+    std::optional<std::pair<qint64, qint64>> m_indexStamp;
     ImportDialogs* m_dialogs = nullptr;
     bool m_isImportingURL = false;
     std::optional<double> m_urlImportProgress;

@@ -2,6 +2,9 @@
 
 #include "albumstore.h"
 
+#include "platform/atomicfile.h"
+#include "platform/unixsignalwatcher.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -62,14 +65,9 @@ std::optional<QString> AlbumStore::copyArtworkFile(const QString& sourcePath,
     if (!supportedArtworkExtensions.contains(extension))
         return std::nullopt;
     const QString target = albumFolder + QStringLiteral("/cover.") + extension;
-    QFile existing(target);
-    if (existing.exists() && !existing.remove()) {
-        setErrorMessage(QStringLiteral("Could not update artwork: ") + existing.errorString());
-        return std::nullopt;
-    }
-    QFile source(sourcePath);
-    if (!source.copy(target)) {
-        setErrorMessage(QStringLiteral("Could not update artwork: ") + source.errorString());
+    QString reason;
+    if (!copyFileAtomically(sourcePath, target, &reason, &terminationFlag())) {
+        setErrorMessage(QStringLiteral("Could not update artwork: ") + reason);
         return std::nullopt;
     }
     return target;

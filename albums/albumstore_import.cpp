@@ -4,6 +4,9 @@
 #include "albumstore.h"
 #include "importnaming.h"
 #include "media/audiofile.h"
+#include "platform/atomicfile.h"
+#include "platform/diskspace.h"
+#include "platform/unixsignalwatcher.h"
 
 #include <filesystem>
 #include <QDir>
@@ -83,7 +86,8 @@ void AlbumStore::importSelection(const QStringList& paths)
         const QStringList files = audioFiles(folder);
         if (files.isEmpty())
             continue;
-        if (auto album = createAlbumFromFiles(QDir(folder).dirName(), files, folder))
+        if (auto album = createAlbumFromFiles(withoutControlCharacters(QDir(folder).dirName()),
+                                              files, folder))
             made.append(std::move(*album));
     }
     if (!looseFiles.isEmpty()) {
@@ -161,17 +165,23 @@ std::optional<QString> AlbumStore::copyAudioFile(const QString& sourcePath,
         return std::nullopt;
     const QString target =
         albumFolder + QLatin1Char('/') + copiedFileName(QFileInfo(sourcePath).fileName(), number);
-    const QString sourceName = QFileInfo(sourcePath).fileName();
-    QFile existing(target);
-    if (existing.exists() && !existing.remove()) {
-        setErrorMessage(
-            QStringLiteral("Could not import %1: %2").arg(sourceName, existing.errorString()));
+    const QString sourceName = withoutControlCharacters(QFileInfo(sourcePath).fileName());
+    // Once the program is asked to quit, the remaining files are left for another time.
+    if (terminationFlag().load())
+        return std::nullopt;
+    // A file that does not decode as audio is skipped like any unsupported file.
+    if (!decodesAsAudio(sourcePath))
+        return std::nullopt;
+    if (!roomFor(QFileInfo(sourcePath).size(), {albumFolder}, DiskReserve{})) {
+        setErrorMessage(QStringLiteral("Could not import %1: there is not enough free disk space.")
+                            .arg(sourceName));
         return std::nullopt;
     }
-    QFile source(sourcePath);
-    if (!source.copy(target)) {
-        setErrorMessage(
-            QStringLiteral("Could not import %1: %2").arg(sourceName, source.errorString()));
+    // Whole or not at all under the final name, replacing a file of that name in one step;
+    // a quit request stops the copy between blocks.
+    QString reason;
+    if (!copyFileAtomically(sourcePath, target, &reason, &terminationFlag())) {
+        setErrorMessage(QStringLiteral("Could not import %1: %2").arg(sourceName, reason));
         return std::nullopt;
     }
     return target;
@@ -234,8 +244,10 @@ void AlbumStore::addTracks(const QStringList& paths, const QString& albumID)
     }
     sortByFileName(supported);
     QList<Candidate> candidates;
-    for (const QString& path : supported)
-        candidates.append({path, trackTitle(QFileInfo(path).fileName()), audioDuration(path)});
+    for (const QString& path : supported) {
+        if (decodesAsAudio(path))
+            candidates.append({path, trackTitle(QFileInfo(path).fileName()), audioDuration(path)});
+    }
 
     QList<const Candidate*> duplicates;
     for (const Candidate& candidate : candidates) {

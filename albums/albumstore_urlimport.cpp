@@ -7,6 +7,8 @@
 #include "importnaming.h"
 #include "media/audiofile.h"
 #include "model/notifyonchange.h"
+#include "platform/atomicfile.h"
+#include "platform/userdefaults.h"
 #include "urlimporterror.h"
 
 #include <QDir>
@@ -57,13 +59,20 @@ std::optional<QString> audioExtension(const QUrl& url, const QString& mimeType,
 
 // The job's message for a download that failed: the downloader's own failures as the
 // import names them, transfer and file errors as their system texts.
-QString urlImportMessage(const DownloadError& error)
+QString urlImportMessage(const DownloadError& error, qint64 maximumBytes)
 {
     struct Describe
     {
+        qint64 maximumBytes;
         QString operator()(DownloadFailure failure) const
         {
             switch (failure) {
+            case DownloadFailure::fileTooLarge:
+                return QStringLiteral("The file is larger than the URL import limit of %1.")
+                    .arg(byteCount(maximumBytes));
+            case DownloadFailure::notEnoughDiskSpace:
+                return QStringLiteral("There is not enough free disk space to import this file; "
+                                      "what was downloaded has been deleted.");
             case DownloadFailure::invalidURL:
                 return errorDescription(URLImportError::invalidURL);
             case DownloadFailure::downloadFailed:
@@ -78,7 +87,7 @@ QString urlImportMessage(const DownloadError& error)
         QString operator()(const TransferError& e) const { return e.message; }
         QString operator()(const FileSystemError& e) const { return e.message; }
     };
-    return std::visit(Describe{}, error);
+    return std::visit(Describe{maximumBytes}, error);
 }
 
 double fileDuration(const QString& path)
@@ -89,6 +98,13 @@ double fileDuration(const QString& path)
 }
 
 } // namespace
+
+qint64 AlbumStore::urlImportMaximumBytes() const
+{
+    const std::optional<double> stored = m_defaults.number(urlImportMaximumBytesKey);
+    return stored && *stored >= 1 && *stored < 9.0e18 ? qint64(*stored)
+                                                      : defaultURLImportMaximumBytes;
+}
 
 void AlbumStore::setPendingURLImportAlbumID(const QString& id)
 {
@@ -197,12 +213,19 @@ AlbumStore::performURLImport(QString link, std::optional<QString> targetAlbumID,
         if (self)
             self->updateURLImportProgress(written, expected, jobID);
     };
-    auto download = m_urlDownloader->download(url, std::move(progress));
+    // Written beside the album folders, on their file system, so that a verified file is
+    // renamed into place and never copied into its final name.
+    const qint64 maximumBytes = urlImportMaximumBytes();
+    DownloadLimits limits{.folder = partialFolder(),
+                          .maximumBytes = maximumBytes,
+                          .reservedFolders = {m_root, QDir::tempPath()},
+                          .reserve = {}};
+    auto download = m_urlDownloader->download(url, std::move(progress), std::move(limits));
     auto downloaded = co_await std::move(download);
     if (!self)
         co_return std::nullopt;
     if (!downloaded)
-        co_return urlImportMessage(downloaded.error());
+        co_return urlImportMessage(downloaded.error(), maximumBytes);
     const QString temporaryPath = downloaded->path();
     // The temporary download is ours to remove once it has been copied or refused.
     const auto removeTemporary = qScopeGuard([&temporaryPath] { QFile::remove(temporaryPath); });
@@ -214,6 +237,9 @@ AlbumStore::performURLImport(QString link, std::optional<QString> targetAlbumID,
         audioExtension(url, downloaded->response.mimeType, supportedAudioExtensions);
     if (!extension)
         co_return errorDescription(URLImportError::unsupportedAudioURL);
+    // Whatever the server called it, only a file that decodes as audio becomes a track.
+    if (!decodesAsAudio(temporaryPath))
+        co_return errorDescription(URLImportError::downloadFailed);
 
     const QString title = trackTitle(QFileInfo(url.path()).fileName());
     const QString host = url.host(QUrl::FullyDecoded);
@@ -243,7 +269,8 @@ AlbumStore::appendDownloadedTrack(const QString& downloadedPath, const QString& 
                                       NoArtwork{},
                                       false};
     const QString folder = albumFolder(album.id);
-    QDir().mkpath(folder);
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("Could not create the album folder.");
 
     const double duration = fileDuration(downloadedPath);
     const std::optional<qsizetype> duplicate = duplicateTrackIndex(album.tracks, title, duration);
@@ -265,12 +292,11 @@ AlbumStore::appendDownloadedTrack(const QString& downloadedPath, const QString& 
     const int number = int(duplicate ? *duplicate + 1 : album.tracks.size() + 1);
     const QString target =
         folder + QLatin1Char('/') + copiedFileName(title + QLatin1Char('.') + extension, number);
-    QFile old(target);
-    if (old.exists() && !old.remove())
-        return old.errorString();
-    QFile source(downloadedPath);
-    if (!source.copy(target))
-        return source.errorString();
+    // On disk first, then renamed over the final name (a replaced duplicate included).
+    QString placementError;
+    if (!syncFile(downloadedPath, &placementError) ||
+        !renameOnto(downloadedPath, target, &placementError))
+        return QStringLiteral("Could not add the track to the album: ") + placementError;
 
     CalmTrack track{
         .id = album.id + QLatin1Char('-') + QFileInfo(target).completeBaseName() +

@@ -6,9 +6,18 @@
 
 namespace calmcove {
 
+QString withoutControlCharacters(QString name)
+{
+    for (QChar& character : name) {
+        if (character.category() == QChar::Other_Control)
+            character = QLatin1Char(' ');
+    }
+    return name;
+}
+
 QString trackTitle(const QString& fileName)
 {
-    QString title = QFileInfo(fileName).completeBaseName();
+    QString title = withoutControlCharacters(QFileInfo(fileName).completeBaseName());
     title.replace(QLatin1Char('_'), QLatin1Char(' '));
     title.replace(QLatin1Char('-'), QLatin1Char(' '));
     title = title.trimmed();

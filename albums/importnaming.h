@@ -10,9 +10,13 @@
 
 namespace calmcove {
 
-// The file name without extension, "_" and "-" turned into spaces, trimmed;
-// "URL Track" when nothing is left.
+// The file name without extension, "_", "-" and control characters turned into spaces,
+// trimmed; "URL Track" when nothing is left.
 QString trackTitle(const QString& fileName);
+
+// `name` with every control character (ESC, BEL, newline, ...) made a space, so that a
+// file name never drives a terminal or a label.
+QString withoutControlCharacters(QString name);
 
 // "NN-<sanitised base name>.<lower-case extension>" for the `number`-th (1-based) copy.
 // The sanitised name keeps letters, digits, "-" and "_", turns everything else into "-",

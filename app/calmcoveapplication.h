@@ -15,6 +15,7 @@ namespace calmcove {
 
 class CalmcoveRuntime;
 class DesktopRoot;
+class HotkeyBackend;
 class NetworkInformationMonitor;
 class SingleInstance;
 class UnixSignalWatcher;
@@ -34,11 +35,15 @@ public:
     bool start();
 
 private:
+    // From a later launch: paths and links to open, or the request to update the library.
+    void handleArguments(QStringList arguments);
+
     LaunchOptions m_options;
     UserDefaults& m_defaults;
     std::unique_ptr<UnixSignalWatcher> m_signalWatcher;
     std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<NetworkInformationMonitor> m_networkMonitor;
+    std::unique_ptr<HotkeyBackend> m_hotkeys;
     std::unique_ptr<CalmcoveRuntime> m_runtime;
     std::unique_ptr<DesktopRoot> m_desktop;
 };

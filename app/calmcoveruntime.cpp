@@ -2,12 +2,18 @@
 
 #include "albums/albumstore.h"
 #include "albumstoreselection.h"
+#include "appsettings.h"
 #include "audio/audioengine.h"
 #include "library/audiopackstore.h"
+#include "mpris/nowplayingcontroller.h"
 #include "packstoreaudiolibrary.h"
+#include "platform/nonehotkeybackend.h"
 #include "playback/audiocontroller.h"
 #include "playback/audioengineadapter.h"
+#include "shortcuts/shortcutmanager.h"
+#include "updates/appstoreversionchecker.h"
 
+#include <QDBusConnection>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
@@ -34,6 +40,30 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
     m_albumSelection = std::make_unique<AlbumStoreSelection>(*m_albumStore);
     m_controller =
         std::make_unique<AudioController>(*m_albumSelection, *m_library, *m_playback, defaults);
+    // The desktop's media controls drive the player with or without a window.
+    m_nowPlaying = std::make_unique<NowPlayingController>(
+        *m_albumStore,
+        services.sessionBus.value_or(QDBusConnection(QStringLiteral("calmcove-no-session-bus"))));
+    m_nowPlaying->setOpenHandler([this](const QString& uri) { open({openArgument(uri)}); });
+    m_nowPlaying->configure(m_controller.get());
+
+    m_appSettings = std::make_unique<AppSettings>();
+    m_appSettings->readLaunchAtLogin();
+
+    // The update checker starts the updater's schedule and applies its one-time defaults.
+    UpdaterOptions updaterOptions;
+    updaterOptions.networkMonitor = services.networkMonitor;
+    m_appStoreVersionChecker =
+        std::make_unique<AppStoreVersionChecker>(defaults, std::move(updaterOptions));
+
+    // Stored shortcuts are registered here; presses reach the player from now on.
+    HotkeyBackend* hotkeys = services.hotkeys;
+    if (!hotkeys) {
+        m_fallbackHotkeys = std::make_unique<NoneHotkeyBackend>();
+        hotkeys = m_fallbackHotkeys.get();
+    }
+    m_shortcutManager = std::make_unique<ShortcutManager>(defaults, *hotkeys);
+    m_shortcutManager->setController(m_controller.get());
 
     // The album store first, so that the player's re-check reads the new default album.
     connect(m_audioPackStore.get(), &AudioPackStore::libraryDidChange, this,
@@ -70,9 +100,15 @@ void CalmcoveRuntime::open(const QStringList& arguments)
         m_albumStore->importExternalURLs(paths);
 }
 
+void CalmcoveRuntime::updateLibraryNow()
+{
+    m_audioPackStore->installLatestPackIfDue();
+}
+
 // The player goes before the stores and the engine it uses.
 CalmcoveRuntime::~CalmcoveRuntime()
 {
+    m_nowPlaying.reset();
     m_controller.reset();
 }
 

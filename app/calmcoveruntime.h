@@ -16,11 +16,16 @@ namespace calmcove {
 
 class AlbumStore;
 class AlbumStoreSelection;
+class AppSettings;
+class AppStoreVersionChecker;
 class AudioController;
 class AudioEngine;
 class AudioPackStore;
 class AudioEngineAdapter;
+class HotkeyBackend;
+class NowPlayingController;
 class PackStoreAudioLibrary;
+class ShortcutManager;
 class UserDefaults;
 
 class CalmcoveRuntime : public QObject
@@ -35,6 +40,11 @@ public:
     AudioPackStore& audioPackStore() const { return *m_audioPackStore; }
     AudioController& controller() const { return *m_controller; }
     AudioEngine& engine() const { return *m_engine; }
+    AppSettings& appSettings() const { return *m_appSettings; }
+    // The desktop's now-playing display and remote commands (MPRIS on the session bus).
+    NowPlayingController& nowPlaying() const { return *m_nowPlaying; }
+    AppStoreVersionChecker& appStoreVersionChecker() const { return *m_appStoreVersionChecker; }
+    ShortcutManager& shortcutManager() const { return *m_shortcutManager; }
 
     // Starts the automatic library updates and posts play() to the next turn of the event
     // loop. Call once, after the desktop side has been built.
@@ -43,6 +53,9 @@ public:
     // Imports what the command line named: folders become albums, loose audio files one
     // album, and http(s) links are queued as URL imports.
     void open(const QStringList& arguments);
+    // One pass of the library's hourly loop now: completes a missing or partial library
+    // (e.g. once a library server that was still being set up answers).
+    void updateLibraryNow();
 
 private:
     std::unique_ptr<AudioEngine> m_engine;
@@ -52,6 +65,11 @@ private:
     std::unique_ptr<AudioPackStore> m_audioPackStore;
     std::unique_ptr<PackStoreAudioLibrary> m_library;
     std::unique_ptr<AudioController> m_controller;
+    std::unique_ptr<NowPlayingController> m_nowPlaying;
+    std::unique_ptr<AppSettings> m_appSettings;
+    std::unique_ptr<AppStoreVersionChecker> m_appStoreVersionChecker;
+    std::unique_ptr<HotkeyBackend> m_fallbackHotkeys;
+    std::unique_ptr<ShortcutManager> m_shortcutManager;
 };
 
 } // namespace calmcove

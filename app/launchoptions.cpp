@@ -8,12 +8,25 @@
 
 namespace calmcove {
 
-QStringList handOverArguments(const LaunchOptions& options)
+QStringList LaunchOptions::handOverArguments() const
 {
-    QStringList arguments = options.openArguments;
-    if (options.showPanel)
-        arguments.prepend(QStringLiteral("--panel"));
+    QStringList arguments = openArguments;
+    if (showPanel)
+        arguments.append(showPanelArgument);
+    if (showAlbumManager)
+        arguments.append(showAlbumManagerArgument);
+    if (updateLibrary)
+        arguments.append(updateLibraryArgument);
     return arguments;
+}
+
+HandedOverArguments splitHandedOverArguments(const QStringList& arguments)
+{
+    HandedOverArguments split{arguments};
+    split.showPanel = split.open.removeAll(showPanelArgument) > 0;
+    split.showAlbumManager = split.open.removeAll(showAlbumManagerArgument) > 0;
+    split.updateLibrary = split.open.removeAll(updateLibraryArgument) > 0;
+    return split;
 }
 
 std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& arguments)
@@ -36,10 +49,18 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
         QStringLiteral("Override a settings key for this run only (repeatable); "
                        "nothing is written to disk."),
         QStringLiteral("KEY=VALUE"));
-    const QCommandLineOption panel(QStringLiteral("panel"),
+    const QCommandLineOption panel(showPanelArgument.mid(2),
                                    QStringLiteral("Open the player panel, also in a Calmcove "
                                                   "that already runs."));
-    parser.addOptions({help, version, headless, audioOutput, setting, panel});
+    const QCommandLineOption albums(
+        QStringLiteral("albums"),
+        QStringLiteral("Open the album manager (in the running Calmcove, if there is one)."));
+    const QCommandLineOption updateLibrary(
+        updateLibraryArgument.mid(2),
+        QStringLiteral("Complete or update the track library now (a running Calmcove does it; "
+                       "otherwise Calmcove starts and does it as usual)."));
+    parser.addOptions(
+        {help, version, headless, audioOutput, setting, panel, albums, updateLibrary});
     parser.addPositionalArgument(
         QStringLiteral("files"),
         QStringLiteral("Audio files and folders to import, and http(s) links to audio files. "
@@ -49,8 +70,14 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
     const QString usageError = QStringLiteral("\nRun 'calmcove --help' for the options.\n");
     if (!parser.parse(arguments))
         return LaunchExit{2, QStringLiteral("calmcove: ") + parser.errorText() + usageError, true};
-    if (parser.isSet(help))
-        return LaunchExit{0, parser.helpText(), false};
+    if (parser.isSet(help)) {
+        // Without an application object Qt names the program "<executable_name>".
+        const QString text = parser.helpText();
+        return LaunchExit{0,
+                          QStringLiteral("Usage: calmcove [options] [FILE|FOLDER|URL...]") +
+                              text.mid(text.indexOf(QLatin1Char('\n'))),
+                          false};
+    }
     if (parser.isSet(version))
         return LaunchExit{0, QStringLiteral("calmcove ") + appVersion() + QLatin1Char('\n'), false};
 
@@ -66,6 +93,8 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
                               usageError,
                           true};
     options.settingOverrides = parser.values(setting);
+    options.showAlbumManager = parser.isSet(albums);
+    options.updateLibrary = parser.isSet(updateLibrary);
     for (const QString& assignment : options.settingOverrides) {
         if (assignment.indexOf(QLatin1Char('=')) <= 0)
             return LaunchExit{
@@ -74,17 +103,20 @@ std::variant<LaunchOptions, LaunchExit> parseLaunchOptions(const QStringList& ar
                     usageError,
                 true};
     }
-    for (const QString& argument : parser.positionalArguments()) {
-        const QUrl url(argument);
-        const QString scheme = url.scheme().toLower();
-        if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
-            options.openArguments.append(argument);
-        else if (scheme == QLatin1String("file"))
-            options.openArguments.append(url.toLocalFile());
-        else
-            options.openArguments.append(QFileInfo(argument).absoluteFilePath());
-    }
+    for (const QString& argument : parser.positionalArguments())
+        options.openArguments.append(openArgument(argument));
     return options;
+}
+
+QString openArgument(const QString& argument)
+{
+    const QUrl url(argument);
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        return argument;
+    if (scheme == QLatin1String("file"))
+        return url.toLocalFile();
+    return QFileInfo(argument).absoluteFilePath();
 }
 
 } // namespace calmcove

@@ -31,8 +31,8 @@ int main(int argc, char** argv)
     }
     calmcove::LaunchOptions options = std::get<calmcove::LaunchOptions>(parsed);
     if (!options.headless && !hasDisplay()) {
-        std::fputs("calmcove: no graphical display found; running headless.\n", stderr);
         options.headless = true;
+        options.displayMissing = true;
     }
 
     std::unique_ptr<QCoreApplication> app;

@@ -120,7 +120,17 @@ void AudioEngine::stop()
 {
     if (!m_running)
         return;
+    if (m_output->rendersByItself() && !m_chain->isResting()) {
+        // Closing the stream mid-waveform would click: the render thread fades out first.
+        m_chain->parameters().muted.store(true, std::memory_order_release);
+        m_output->wake();
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(stopFadeLimitMs);
+        while (!m_chain->isFadedOut() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     m_output->stop();
+    m_chain->parameters().muted.store(false, std::memory_order_release);
     m_running = false;
     // With no render thread left, the main thread plays its part for queued commands.
     m_chain->player().processCommands();

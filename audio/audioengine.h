@@ -42,13 +42,13 @@ public:
     // the main thread, never from within this call. Returns the segment's number.
     quint64 scheduleSegment(std::shared_ptr<const AudioFile> file, qint64 startFrame,
                             qint64 frameCount, Completion completion);
-    // Starts or resumes (with a 5 ms fade-in). Allowed while the engine is stopped: the
+    // Starts or resumes (with a 15 ms fade-in). Allowed while the engine is stopped: the
     // player then plays once the engine runs.
     void play();
-    // Holds the position (after a 5 ms fade-out); play() resumes there.
+    // Holds the position (after a 15 ms fade-out); play() resumes there.
     void pause();
     // Discards every scheduled segment (their completions report discarded) and resets
-    // the sample time; the audible one fades out over 5 ms.
+    // the sample time; the audible one fades out over 15 ms.
     void stop();
     bool isPlaying() const { return m_playing; }
     // File frames played since the last stop() (pause does not reset it), counted across
@@ -82,8 +82,12 @@ public:
     // Opens the output. On failure (e.g. no sound server) returns false with the reason,
     // and the engine stays stopped and usable; start() may be tried again later.
     bool start(QString* errorMessage);
-    // Closes the output; the player keeps its segments and position.
+    // Fades everything out (20 ms), waits until the faded end has left the output's buffer
+    // (at most stopFadeLimitMs) and closes the output; the player keeps its segments and
+    // position (which the fade moved on by its length), and the sound fades in again after
+    // the next start().
     void stop();
+    static constexpr int stopFadeLimitMs = 400;
     bool isRunning() const { return m_running; }
     int sampleRate() const { return m_sampleRate; }
     AudioOutput& output() { return *m_output; }

@@ -59,6 +59,9 @@ public:
     virtual void stop() = 0;
     // Main thread, cheap: resume pulling after render() returned false. Harmless otherwise.
     virtual void wake() = 0;
+    // False for an output whose render() only runs when its owner calls it (capture): the
+    // engine then has nobody to render a fade-out before stop().
+    virtual bool rendersByItself() const { return true; }
     // Any thread: times the device ran dry although the engine was asked in time.
     virtual std::uint64_t underruns() const { return 0; }
 };

@@ -19,6 +19,7 @@ public:
     bool start(const AudioFormat& format, Renderer* renderer, QString* errorMessage) override;
     void stop() override { m_renderer = nullptr; }
     void wake() override {}
+    bool rendersByItself() const override { return false; }
 
     // Renders frames (in blocks of at most 512) without real-time pacing; the engine waits
     // for its decoder rather than playing a gap. Returns false when the engine reported

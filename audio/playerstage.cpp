@@ -8,7 +8,6 @@
 namespace calmcove {
 
 namespace {
-constexpr double fadeSeconds = 0.005;
 constexpr std::uint64_t frameMask = (std::uint64_t(1) << 48) - 1;
 } // namespace
 

@@ -1,8 +1,8 @@
 #pragma once
 
 // The render-thread half of the player: takes the main thread's commands, plays the
-// scheduled segments' decoded audio one after another without a gap, fades a few
-// milliseconds at every start, pause and stop, and reports finished segments back.
+// scheduled segments' decoded audio one after another without a gap, fades over 15 ms at
+// every start, pause and stop, and reports finished segments back.
 
 #include "playersegment.h"
 #include "timestretch.h"
@@ -17,6 +17,10 @@ namespace calmcove {
 class PlayerStage final : public FrameSource
 {
 public:
+    // Every start, pause and stop fades over this long: long enough not to click, short
+    // enough to feel immediate.
+    static constexpr double fadeSeconds = 0.015;
+
     // decoderWakeup is notified when events are waiting or a segment wants more audio.
     PlayerStage(int sampleRate, int maxBlockFrames, Wakeup& decoderWakeup);
 

@@ -13,6 +13,7 @@ namespace {
 
 constexpr double volumeRampSeconds = 0.02;
 constexpr float silenceLevel = 1e-6f;
+constexpr double serverMarginSeconds = 0.03;
 
 // Decaying reverb and filter tails would otherwise end in denormal numbers, which cost
 // the CPU up to a hundred times more; the caller's mode is restored afterwards.
@@ -64,7 +65,9 @@ bool RenderChain::render(float* buffer, int frames, const RenderTiming& timing)
                                 m_parameters.highGain.load(std::memory_order_relaxed)});
     m_stretch.setTargetRate(m_parameters.rate.load(std::memory_order_relaxed));
     m_reverb.setTargetMix(m_parameters.reverbMix.load(std::memory_order_relaxed));
-    const double volume = std::clamp(m_parameters.volume.load(std::memory_order_relaxed), 0.0, 1.0);
+    const bool muted = m_parameters.muted.load(std::memory_order_acquire);
+    const double volume =
+        muted ? 0.0 : std::clamp(m_parameters.volume.load(std::memory_order_relaxed), 0.0, 1.0);
     if (volume != m_volumeTarget) {
         m_volumeTarget = volume;
         m_volumeRampLeft = std::max(1, int(std::lround(volumeRampSeconds * m_sampleRate)));
@@ -88,7 +91,14 @@ bool RenderChain::render(float* buffer, int frames, const RenderTiming& timing)
         m_silentFrames = peak < silenceLevel && m_player.idle() ? m_silentFrames + n : 0;
         done += n;
     }
-    return m_silentFrames < qint64(idleAfterSeconds * m_sampleRate);
+    m_mutedFrames = muted && m_volumeRampLeft == 0 ? m_mutedFrames + frames : 0;
+    const bool active = m_silentFrames < qint64(idleAfterSeconds * m_sampleRate);
+    // Beyond the stream's buffer the sound server keeps a little of its own.
+    const double heardAfterFrames = timing.latencyFrames + serverMarginSeconds * m_sampleRate;
+    m_fadedOut.store(muted && (!active || double(m_mutedFrames) >= heardAfterFrames),
+                     std::memory_order_release);
+    m_resting.store(!active, std::memory_order_release);
+    return active;
 }
 
 } // namespace calmcove

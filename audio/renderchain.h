@@ -23,6 +23,8 @@ struct ChainParameters
     std::atomic<double> rate{1};      // speed factor
     std::atomic<double> reverbMix{0}; // percent wet
     std::atomic<double> volume{1};    // linear gain, 0…1
+    // Fades the whole chain's output (reverb tail included) to silence, for closing the output.
+    std::atomic<bool> muted{false};
 };
 
 class RenderChain final : public AudioOutput::Renderer
@@ -40,6 +42,12 @@ public:
     // Render thread. Stereo only. Returns false once the output has been silent with
     // nothing to play for idleAfterSeconds.
     bool render(float* buffer, int frames, const RenderTiming& timing) override;
+
+    // Any thread: muted, the fade-out done and followed by at least the output's buffer of
+    // silence (so nothing of the sound is left to be heard), or the output resting.
+    bool isFadedOut() const { return m_fadedOut.load(std::memory_order_acquire); }
+    // Any thread: the last render() returned false (the output may stop calling).
+    bool isResting() const { return m_resting.load(std::memory_order_acquire); }
 
 private:
     class EqualisedPlayer final : public FrameSource
@@ -72,6 +80,9 @@ private:
     int m_volumeRampLeft = 0;
     qint64 m_rendered = 0;
     qint64 m_silentFrames = 0;
+    qint64 m_mutedFrames = 0; // rendered at zero gain while muted
+    std::atomic<bool> m_fadedOut{false};
+    std::atomic<bool> m_resting{false};
 };
 
 } // namespace calmcove

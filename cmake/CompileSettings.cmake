@@ -19,3 +19,12 @@ if(CALMCOVE_SANITIZE)
     -Wno-maybe-uninitialized)
   target_link_options(calmcove_compile_settings INTERFACE -fsanitize=address,undefined)
 endif()
+if(CALMCOVE_FUZZ)
+  # Sanitizers everywhere, libFuzzer's coverage only where the allowlist says (clang 14
+  # cannot instrument coroutines for it); the fuzz targets add the fuzzer's main.
+  target_compile_options(calmcove_compile_settings INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+    -fno-sanitize-recover=undefined
+    -fsanitize-coverage-allowlist=${CMAKE_SOURCE_DIR}/fuzz/coverage-allowlist.txt)
+  target_link_options(calmcove_compile_settings INTERFACE -fsanitize=address,undefined)
+endif()

@@ -25,8 +25,8 @@ FileSystemError fileError(const QString& action, const QFile& file)
 class RangeSink final : public BodySink
 {
 public:
-    RangeSink(QString path, ByteRange range, qint64 totalBytes)
-        : m_file(std::move(path)), m_range(range), m_totalBytes(totalBytes)
+    RangeSink(QString path, ByteRange range, qint64 totalBytes, WriteBudget* budget)
+        : m_file(std::move(path)), m_range(range), m_totalBytes(totalBytes), m_budget(budget)
     {}
 
     std::optional<DownloadError> begin(const DownloadResponse& response) override
@@ -46,6 +46,8 @@ public:
     {
         if (m_written + size > m_range.count())
             return DownloadFailure::downloadFailed;
+        if (auto refused = m_budget->spend(size, m_range.first + m_written))
+            return refused;
         if (m_file.write(data, size) != size)
             return fileError(QStringLiteral("write"), m_file);
         m_written += size;
@@ -69,6 +71,7 @@ private:
     QFile m_file;
     ByteRange m_range;
     qint64 m_totalBytes;
+    WriteBudget* m_budget;
     qint64 m_written = 0;
 };
 
@@ -76,8 +79,8 @@ private:
 class PlainSink final : public BodySink
 {
 public:
-    PlainSink(QString path, DownloadEngine::Progress progress)
-        : m_file(std::move(path)), m_progress(std::move(progress))
+    PlainSink(QString path, DownloadEngine::Progress progress, WriteBudget* budget)
+        : m_file(std::move(path)), m_progress(std::move(progress)), m_budget(budget)
     {}
 
     std::optional<DownloadError> open()
@@ -90,11 +93,16 @@ public:
     std::optional<DownloadError> begin(const DownloadResponse& response) override
     {
         m_bytesExpected = response.expectedContentLength;
+        // An error page is judged by the caller, whatever its length.
+        if (response.isSuccess())
+            return m_budget->admit(m_bytesExpected);
         return std::nullopt;
     }
 
     std::optional<DownloadError> write(const char* data, qint64 size) override
     {
+        if (auto refused = m_budget->spend(size, m_written))
+            return refused;
         if (m_file.write(data, size) != size)
             return fileError(QStringLiteral("write"), m_file);
         m_written += size;
@@ -124,6 +132,7 @@ public:
 private:
     QFile m_file;
     DownloadEngine::Progress m_progress;
+    WriteBudget* m_budget;
     qint64 m_bytesExpected = -1;
     qint64 m_written = 0;
 };
@@ -174,6 +183,14 @@ QCoro::Task<> reportRange(QCoro::Task<FinishedRanges::Result> fetching,
                           std::shared_ptr<FinishedRanges> finished)
 {
     finished->add(co_await std::move(fetching));
+}
+
+// Failures that the plain download would only meet again.
+bool isLimitFailure(const DownloadError& error)
+{
+    const auto* failure = std::get_if<DownloadFailure>(&error);
+    return failure && (*failure == DownloadFailure::fileTooLarge ||
+                       *failure == DownloadFailure::notEnoughDiskSpace);
 }
 
 std::optional<qint64> decimal(QByteArrayView text)
@@ -281,9 +298,10 @@ DownloadEngine::DownloadEngine(DownloadTimeouts timeouts,
 
 DownloadEngine::~DownloadEngine() = default;
 
-void DownloadEngine::start(QUrl url, std::shared_ptr<DownloadMailbox> mailbox)
+void DownloadEngine::start(QUrl url, DownloadLimits limits,
+                           std::shared_ptr<DownloadMailbox> mailbox)
 {
-    run(std::move(url), std::move(mailbox)); // runs on by itself
+    run(std::move(url), std::move(limits), std::move(mailbox)); // runs on by itself
 }
 
 void DownloadEngine::shutDown()
@@ -309,35 +327,50 @@ void DownloadEngine::endThreadWhenIdle()
         Qt::QueuedConnection);
 }
 
-QCoro::Task<> DownloadEngine::run(QUrl url, std::shared_ptr<DownloadMailbox> mailbox)
+QCoro::Task<> DownloadEngine::run(QUrl url, DownloadLimits limits,
+                                  std::shared_ptr<DownloadMailbox> mailbox)
 {
     ++m_running;
-    auto downloading = download(std::move(url), [mailbox](qint64 written, qint64 expected) {
-        mailbox->reportProgress(written, expected);
-    });
+    auto downloading =
+        download(std::move(url), std::move(limits), [mailbox](qint64 written, qint64 expected) {
+            mailbox->reportProgress(written, expected);
+        });
     DownloadResult<DownloadedFile> result = co_await std::move(downloading);
     mailbox->finish(std::move(result));
     --m_running;
     endThreadWhenIdle();
 }
 
-QCoro::Task<DownloadResult<DownloadedFile>> DownloadEngine::download(QUrl url, Progress progress)
+QCoro::Task<DownloadResult<DownloadedFile>>
+DownloadEngine::download(QUrl url, DownloadLimits limits, Progress progress)
 {
     // Never a local file or another scheme, whatever reaches us.
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         co_return DownloadFailure::invalidURL;
+    const QString folder = downloadFolder(limits);
+    if (!QDir().mkpath(folder))
+        co_return FileSystemError{QStringLiteral("Could not create the folder %1.").arg(folder)};
+    WriteBudget budget(std::move(limits), folder);
+    if (auto refused = budget.admit(-1))
+        co_return *refused;
 
     auto probing = probe(url);
     const DownloadResult<DownloadProbe> probed = co_await std::move(probing);
+    if (probed) {
+        // A declared length beyond the cap or the free space fails before a byte is written.
+        if (auto refused = budget.admit(probed->expectedContentLength))
+            co_return *refused;
+    }
     if (probed && probed->supportsByteRanges && probed->expectedContentLength > downloadChunkSize) {
         // Ranges go where the probe was redirected to, not through every hop again.
-        auto parallel = downloadInParallel(probed->response.url, *probed, progress);
+        auto parallel =
+            downloadInParallel(probed->response.url, *probed, folder, &budget, progress);
         DownloadResult<DownloadedFile> result = co_await std::move(parallel);
-        if (result)
+        if (result || isLimitFailure(result.error()))
             co_return result;
     }
-    auto plain = plainDownload(url, progress);
+    auto plain = plainDownload(url, folder, &budget, progress);
     co_return co_await std::move(plain);
 }
 
@@ -373,14 +406,15 @@ QCoro::Task<DownloadResult<DownloadProbe>> DownloadEngine::probe(QUrl url)
 }
 
 QCoro::Task<DownloadResult<DownloadedFile>>
-DownloadEngine::downloadInParallel(QUrl url, DownloadProbe probe, Progress progress)
+DownloadEngine::downloadInParallel(QUrl url, DownloadProbe probe, QString resultFolder,
+                                   WriteBudget* budget, Progress progress)
 {
     const QList<ByteRange> ranges = downloadChunkRanges(probe.expectedContentLength);
-    const DownloadResult<QString> folder = createWorkingFolder();
+    const DownloadResult<QString> folder = createWorkingFolder(resultFolder);
     if (!folder)
         co_return folder.error();
 
-    PartFileJoiner joiner;
+    PartFileJoiner joiner(resultFolder, budget);
     if (auto error = joiner.open()) {
         QDir(*folder).removeRecursively();
         co_return *error;
@@ -395,7 +429,7 @@ DownloadEngine::downloadInParallel(QUrl url, DownloadProbe probe, Progress progr
     int running = 0;
     const auto startNext = [&] {
         reportRange(fetchRange(url, ifRange, probe.expectedContentLength, started, ranges[started],
-                               *folder, group),
+                               *folder, budget, group),
                     finished);
         ++started;
         ++running;
@@ -435,7 +469,8 @@ DownloadEngine::downloadInParallel(QUrl url, DownloadProbe probe, Progress progr
 
 QCoro::Task<DownloadResult<DownloadChunk>>
 DownloadEngine::fetchRange(QUrl url, QByteArray ifRange, qint64 totalBytes, int index,
-                           ByteRange range, QString folder, std::shared_ptr<TransferGroup> group)
+                           ByteRange range, QString folder, WriteBudget* budget,
+                           std::shared_ptr<TransferGroup> group)
 {
     QNetworkRequest request = makeRequest(url, m_timeouts.request);
     request.setRawHeader("Range", "bytes=" + QByteArray::number(range.first) + '-' +
@@ -443,7 +478,7 @@ DownloadEngine::fetchRange(QUrl url, QByteArray ifRange, qint64 totalBytes, int 
     if (!ifRange.isEmpty())
         request.setRawHeader("If-Range", ifRange);
 
-    RangeSink sink(folder + QLatin1Char('/') + partFileName(index), range, totalBytes);
+    RangeSink sink(folder + QLatin1Char('/') + partFileName(index), range, totalBytes, budget);
     auto sending = m_transfers->send(request, "GET", &sink, std::move(group));
     const TransferOutcome outcome = co_await std::move(sending);
     if (outcome.error)
@@ -453,10 +488,11 @@ DownloadEngine::fetchRange(QUrl url, QByteArray ifRange, qint64 totalBytes, int 
     co_return DownloadChunk{index, range, QUrl::fromLocalFile(sink.path())};
 }
 
-QCoro::Task<DownloadResult<DownloadedFile>> DownloadEngine::plainDownload(QUrl url,
-                                                                          Progress progress)
+QCoro::Task<DownloadResult<DownloadedFile>>
+DownloadEngine::plainDownload(QUrl url, QString folder, WriteBudget* budget, Progress progress)
 {
-    PlainSink sink(temporaryDownloadPath(QStringLiteral(".download")), std::move(progress));
+    PlainSink sink(temporaryDownloadPath(folder, QStringLiteral(".download")), std::move(progress),
+                   budget);
     if (auto error = sink.open())
         co_return *error;
     auto sending = m_transfers->send(makeRequest(url, m_timeouts.request), "GET", &sink);

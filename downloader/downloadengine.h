@@ -19,6 +19,7 @@ namespace calmcove {
 
 class HttpTransfers;
 class TransferGroup;
+class WriteBudget;
 
 // Hands one download's progress and result to `receiver`'s thread as queued calls, in the
 // order they were reported. Progress that arrives while a report is still queued only
@@ -60,23 +61,26 @@ public:
     DownloadEngine(DownloadTimeouts timeouts, std::shared_ptr<const std::atomic<bool>> offline);
     ~DownloadEngine() override;
 
-    // Starts fetching `url`; the result goes to `mailbox`.
-    void start(QUrl url, std::shared_ptr<DownloadMailbox> mailbox);
+    // Starts fetching `url` within `limits`; the result goes to `mailbox`.
+    void start(QUrl url, DownloadLimits limits, std::shared_ptr<DownloadMailbox> mailbox);
     // Aborts every download (each still posts its result) and ends the thread once the
     // last one has finished.
     void shutDown();
 
 private:
-    QCoro::Task<> run(QUrl url, std::shared_ptr<DownloadMailbox> mailbox);
-    QCoro::Task<DownloadResult<DownloadedFile>> download(QUrl url, Progress progress);
+    QCoro::Task<> run(QUrl url, DownloadLimits limits, std::shared_ptr<DownloadMailbox> mailbox);
+    QCoro::Task<DownloadResult<DownloadedFile>> download(QUrl url, DownloadLimits limits,
+                                                         Progress progress);
     QCoro::Task<DownloadResult<DownloadProbe>> probe(QUrl url);
     QCoro::Task<DownloadResult<DownloadedFile>> downloadInParallel(QUrl url, DownloadProbe probe,
+                                                                   QString folder,
+                                                                   WriteBudget* budget,
                                                                    Progress progress);
-    QCoro::Task<DownloadResult<DownloadChunk>> fetchRange(QUrl url, QByteArray ifRange,
-                                                          qint64 totalBytes, int index,
-                                                          ByteRange range, QString folder,
-                                                          std::shared_ptr<TransferGroup> group);
-    QCoro::Task<DownloadResult<DownloadedFile>> plainDownload(QUrl url, Progress progress);
+    QCoro::Task<DownloadResult<DownloadChunk>>
+    fetchRange(QUrl url, QByteArray ifRange, qint64 totalBytes, int index, ByteRange range,
+               QString folder, WriteBudget* budget, std::shared_ptr<TransferGroup> group);
+    QCoro::Task<DownloadResult<DownloadedFile>>
+    plainDownload(QUrl url, QString folder, WriteBudget* budget, Progress progress);
 
     QNetworkRequest makeRequest(const QUrl& url, std::chrono::milliseconds timeout) const;
     void endThreadWhenIdle();

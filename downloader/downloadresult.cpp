@@ -26,6 +26,10 @@ QString describeDownloadError(const DownloadError& error)
                 return QStringLiteral("the HEAD probe got no usable answer");
             case DownloadFailure::parallelDownloadUnsupported:
                 return QStringLiteral("the server does not serve byte ranges as asked");
+            case DownloadFailure::fileTooLarge:
+                return QStringLiteral("the file is larger than the size cap");
+            case DownloadFailure::notEnoughDiskSpace:
+                return QStringLiteral("the free disk space would fall below the reserve");
             }
             return {};
         }

@@ -37,10 +37,12 @@ struct DownloadResponse
 // A failure the downloader itself recognised.
 enum class DownloadFailure
 {
-    invalidURL,                 // not an http(s) URL
-    downloadFailed,             // the transfer ended without a usable file
-    probeFailed,                // the HEAD probe got no usable answer
-    parallelDownloadUnsupported // the server does not serve the ranges as asked
+    invalidURL,                  // not an http(s) URL
+    downloadFailed,              // the transfer ended without a usable file
+    probeFailed,                 // the HEAD probe got no usable answer
+    parallelDownloadUnsupported, // the server does not serve the ranges as asked
+    fileTooLarge,                // declared or written length above the size cap
+    notEnoughDiskSpace           // a folder's free space would fall below its reserve
 };
 
 // A transfer that failed below HTTP: refused, dropped, timed out, TLS, cancelled because

@@ -5,6 +5,7 @@
 // Shared by the downloader's front (FastURLDownloader) and its worker side.
 
 #include "downloader/downloadresult.h"
+#include "platform/diskspace.h"
 
 #include <chrono>
 #include <functional>
@@ -25,6 +26,23 @@ struct DownloadTimeouts
     std::chrono::milliseconds request{90000};
     // Longest time one request may take in all, waiting for connectivity included.
     std::chrono::milliseconds resource{600000};
+};
+
+// Where one download writes and how much it may take.
+struct DownloadLimits
+{
+    // The folder of the working files and of the result; Calmcove's temporary folder when
+    // empty. Give one on the file system where the file is to stay, so it can be renamed.
+    QString folder{};
+    // The most bytes the file may have; a longer declared length fails at once, a longer
+    // body is cut. -1: no cap.
+    qint64 maximumBytes = -1;
+    // Folders whose free space must stay above `reserve` before and while writing (the
+    // working folder is always checked).
+    QStringList reservedFolders{};
+    DiskReserve reserve{};
+
+    bool operator==(const DownloadLimits&) const = default;
 };
 
 // A closed range of byte offsets, first...last.

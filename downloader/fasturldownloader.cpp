@@ -71,7 +71,7 @@ FastURLDownloader::~FastURLDownloader()
 }
 
 QCoro::Task<DownloadResult<FastURLDownloader::DownloadedFile>>
-FastURLDownloader::download(QUrl url, ProgressHandler progressHandler)
+FastURLDownloader::download(QUrl url, ProgressHandler progressHandler, DownloadLimits limits)
 {
     // The worker posts to this object; it lives on the caller's thread until the result
     // is in, whatever becomes of the downloader meanwhile.
@@ -81,7 +81,10 @@ FastURLDownloader::download(QUrl url, ProgressHandler progressHandler)
         receiver, std::move(progressHandler),
         [&slot](DownloadMailbox::Result result) { slot.fill(std::move(result)); });
     QMetaObject::invokeMethod(
-        m_engine, [engine = m_engine, url, mailbox] { engine->start(url, mailbox); },
+        m_engine,
+        [engine = m_engine, url, limits = std::move(limits), mailbox] {
+            engine->start(url, limits, mailbox);
+        },
         Qt::QueuedConnection);
 
     DownloadResult<DownloadedFile> result = co_await slot.wait();

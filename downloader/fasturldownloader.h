@@ -1,6 +1,6 @@
 #pragma once
 
-// Fetches one remote file over HTTP(S) into the temporary directory as fast as the server
+// Fetches one remote file over HTTP(S) into a folder of the caller's as fast as the server
 // allows: a HEAD probe, then 2 MiB byte ranges fetched at most six at a time into part
 // files that are joined in order, and one plain download whenever ranges cannot be used
 // or fail. Network and disk work run on the downloader's own worker thread; the caller's
@@ -55,8 +55,12 @@ public:
     // the plain download's: transport errors as Qt names them (OperationCanceledError once
     // the downloader is gone), file-system errors, downloadFailed for a body shorter than
     // its Content-Length. Parallel-path errors never reach the caller.
-    QCoro::Task<DownloadResult<DownloadedFile>> download(QUrl url,
-                                                         ProgressHandler progressHandler = {});
+    // `limits` name the folder the file is written in (Calmcove's temporary folder when
+    // empty), the size cap (fileTooLarge) and the folders whose free space is kept above
+    // the reserve (notEnoughDiskSpace); either failure removes what was written and is
+    // never retried as a plain download.
+    QCoro::Task<DownloadResult<DownloadedFile>>
+    download(QUrl url, ProgressHandler progressHandler = {}, DownloadLimits limits = {});
 
     // Whether the system knows the network to be down. While it is, a request that fails
     // for want of connectivity is tried again every second until the resource time-out.

@@ -13,6 +13,8 @@ namespace {
 
 // The most one read takes from a reply at a time.
 constexpr qint64 readLimit = 1024 * 1024;
+// What Qt may hold of one reply's body before it stops reading the socket.
+constexpr qint64 replyBufferSize = 2 * readLimit;
 
 bool isNetworkLayerError(QNetworkReply::NetworkError code)
 {
@@ -176,6 +178,9 @@ QCoro::Task<TransferOutcome> HttpTransfers::sendOnce(QNetworkRequest request, QB
 
     QNetworkReply* reply =
         method == "HEAD" ? network().head(request) : network().sendCustomRequest(request, method);
+    // Qt buffers without bound whatever this thread has not read yet; bounded, the socket
+    // waits for us instead, and memory stays flat however fast the server sends.
+    reply->setReadBufferSize(replyBufferSize);
     m_inFlight.insert(reply);
     if (group)
         group->m_inFlight.insert(reply);

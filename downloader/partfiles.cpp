@@ -1,5 +1,7 @@
 #include "partfiles.h"
 
+#include "platform/apppaths.h"
+
 #include <algorithm>
 #include <QDir>
 #include <QFile>
@@ -11,6 +13,8 @@ namespace calmcove {
 namespace {
 
 constexpr qint64 joinBlockSize = 1048576;
+// How many bytes are written between two looks at the free space.
+constexpr qint64 spaceCheckInterval = qint64(4) * 1048576;
 
 FileSystemError fileError(const QString& action, const QFile& file)
 {
@@ -19,15 +23,20 @@ FileSystemError fileError(const QString& action, const QFile& file)
 
 } // namespace
 
-QString temporaryDownloadPath(const QString& suffix)
+QString downloadFolder(const DownloadLimits& limits)
 {
-    return QDir::tempPath() + QStringLiteral("/Calmcove-") +
+    return limits.folder.isEmpty() ? AppPaths::temporaryDirectory() : limits.folder;
+}
+
+QString temporaryDownloadPath(const QString& folder, const QString& suffix)
+{
+    return folder + QStringLiteral("/Calmcove-") +
            QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + suffix;
 }
 
-DownloadResult<QString> createWorkingFolder()
+DownloadResult<QString> createWorkingFolder(const QString& folder)
 {
-    const QString path = temporaryDownloadPath();
+    const QString path = temporaryDownloadPath(folder);
     if (!QDir().mkpath(path))
         return FileSystemError{QStringLiteral("Could not create the folder %1.").arg(path)};
     return path;
@@ -38,7 +47,49 @@ QString partFileName(int index)
     return QString::asprintf("%04d.part", index);
 }
 
-PartFileJoiner::PartFileJoiner() : m_target(temporaryDownloadPath(QStringLiteral(".download"))) {}
+WriteBudget::WriteBudget(DownloadLimits limits, QString workingFolder)
+    : m_limits(std::move(limits)), m_folders(m_limits.reservedFolders)
+{
+    m_folders.append(std::move(workingFolder));
+}
+
+std::optional<DownloadError> WriteBudget::admit(qint64 declaredLength) const
+{
+    if (m_limits.maximumBytes >= 0 && declaredLength > m_limits.maximumBytes)
+        return DownloadFailure::fileTooLarge;
+    if (!roomFor(std::max<qint64>(declaredLength, 0), m_folders, m_limits.reserve))
+        return DownloadFailure::notEnoughDiskSpace;
+    return std::nullopt;
+}
+
+std::optional<DownloadError> WriteBudget::spend(qint64 size, qint64 fileBytes, bool copy)
+{
+    if (!copy && m_limits.maximumBytes >= 0 && fileBytes + size > m_limits.maximumBytes)
+        return DownloadFailure::fileTooLarge;
+    m_sinceCheck += size;
+    if (m_sinceCheck >= spaceCheckInterval) {
+        m_sinceCheck = 0;
+        if (!roomFor(spaceCheckInterval, m_folders, m_limits.reserve))
+            return DownloadFailure::notEnoughDiskSpace;
+    }
+    return std::nullopt;
+}
+
+void removeDownloadFiles(const QString& folder)
+{
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList({QStringLiteral("Calmcove-*")}, QDir::AllEntries | QDir::Hidden);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.filePath()).removeRecursively();
+        else
+            QFile::remove(entry.filePath());
+    }
+}
+
+PartFileJoiner::PartFileJoiner(const QString& folder, WriteBudget* budget)
+    : m_target(temporaryDownloadPath(folder, QStringLiteral(".download"))), m_budget(budget)
+{}
 
 PartFileJoiner::~PartFileJoiner()
 {
@@ -84,9 +135,12 @@ std::optional<DownloadError> PartFileJoiner::append(const DownloadChunk& chunk)
             return fileError(QStringLiteral("read"), part);
         if (count == 0)
             break;
+        if (auto refused = m_budget->spend(count, m_joined, true))
+            return refused;
         if (m_target.write(m_block.data(), count) != count)
             return fileError(QStringLiteral("write"), m_target);
         copied += count;
+        m_joined += count;
     }
     if (copied != chunk.range.count())
         return DownloadFailure::downloadFailed;

@@ -1,8 +1,9 @@
 #pragma once
 
-// The downloader's files in the temporary directory: the "Calmcove-<UUID>" working folder
-// of a parallel download with its "%04d.part" files, the "Calmcove-<UUID>.download"
-// results, and the join of part files into one result. Worker thread only.
+// The downloader's files in a download's folder: the "Calmcove-<UUID>" working folder of a
+// parallel download with its "%04d.part" files, the "Calmcove-<UUID>.download" results, the
+// join of part files into one result, and the watch on the size cap and the free space.
+// Worker thread only.
 
 #include "downloader/downloadtypes.h"
 
@@ -14,11 +15,39 @@
 
 namespace calmcove {
 
-// "<temp>/Calmcove-<UPPER-CASE UUID>" followed by `suffix`.
-QString temporaryDownloadPath(const QString& suffix = {});
+// `limits.folder`, or Calmcove's temporary folder when that is empty.
+QString downloadFolder(const DownloadLimits& limits);
 
-// Creates a fresh working folder; its path.
-DownloadResult<QString> createWorkingFolder();
+// "<folder>/Calmcove-<UPPER-CASE UUID>" followed by `suffix`.
+QString temporaryDownloadPath(const QString& folder, const QString& suffix = {});
+
+// Creates a fresh working folder inside `folder`; its path.
+DownloadResult<QString> createWorkingFolder(const QString& folder);
+
+// Counts the bytes one download writes, in every file it writes: fails them as
+// fileTooLarge past the cap and as notEnoughDiskSpace once a checked folder's free space
+// would fall below its reserve (asked again after every few MiB).
+class WriteBudget
+{
+public:
+    WriteBudget(DownloadLimits limits, QString workingFolder);
+
+    // Before writing: a declared length (-1: unknown) above the cap, or more than the
+    // folders have room for, fails.
+    std::optional<DownloadError> admit(qint64 declaredLength) const;
+    // Before writing `size` more bytes of the file (`fileBytes` counts the file's bytes so
+    // far, `copy` marks bytes that are a second copy, such as a join, which do not count
+    // against the cap).
+    std::optional<DownloadError> spend(qint64 size, qint64 fileBytes, bool copy = false);
+
+private:
+    DownloadLimits m_limits;
+    QStringList m_folders;
+    qint64 m_sinceCheck = 0;
+};
+
+// Removes the files a failed or abandoned download left in `folder`.
+void removeDownloadFiles(const QString& folder);
 
 // "0007.part" for index 7.
 QString partFileName(int index);
@@ -30,7 +59,8 @@ QString partFileName(int index);
 class PartFileJoiner
 {
 public:
-    PartFileJoiner();
+    // `budget` (not owned, outlives the joiner) is spent on the joined bytes.
+    PartFileJoiner(const QString& folder, WriteBudget* budget);
     ~PartFileJoiner();
     PartFileJoiner(const PartFileJoiner&) = delete;
     PartFileJoiner& operator=(const PartFileJoiner&) = delete;
@@ -51,6 +81,8 @@ private:
     int m_next = 0;
     bool m_finished = false;
     std::vector<char> m_block;
+    WriteBudget* m_budget;
+    qint64 m_joined = 0;
 };
 
 } // namespace calmcove

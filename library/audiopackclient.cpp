@@ -1,6 +1,7 @@
 #include "audiopackclient.h"
 
 #include "library/filedigest.h"
+#include "platform/apppaths.h"
 #include "platform/userdefaults.h"
 
 #include <QDir>
@@ -343,9 +344,10 @@ QCoro::Task<Result<AudioPackManifest>> AudioPackClient::fetchLatestCompatibleMan
 
 QCoro::Task<Result<DownloadedFile>> AudioPackClient::download(AudioPackTrack track)
 {
-    const QString destination = QDir::tempPath() + QStringLiteral("/Calmcove-AudioPack-") +
-                                QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
-                                QStringLiteral(".download");
+    // In Calmcove's own temporary folder, which the running instance clears at launch.
+    const QString destination =
+        AppPaths::temporaryDirectory() + QStringLiteral("/Calmcove-AudioPack-") +
+        QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".download");
     if (QFile::exists(destination) && !QFile::remove(destination))
         co_return LibraryError(FileError{QStringLiteral("Could not replace %1.").arg(destination)});
 

@@ -1,5 +1,8 @@
 #include "audiopackstore.h"
 
+#include "platform/atomicfile.h"
+#include "platform/unixsignalwatcher.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -48,13 +51,15 @@ enum class Placement
 };
 
 // Puts a verified file in place without copying its bytes when both lie on the same file
-// system; copies otherwise.
+// system; copies otherwise, never leaving a partial file under the final name.
 Placement placeCopy(const QString& source, const QString& destination)
 {
     if (::link(QFile::encodeName(source).constData(), QFile::encodeName(destination).constData()) ==
         0)
         return Placement::linked;
-    return QFile::copy(source, destination) ? Placement::copied : Placement::failed;
+    return copyFileAtomically(source, destination, nullptr, &terminationFlag())
+               ? Placement::copied
+               : Placement::failed;
 }
 
 FileError fileError(const QString& what, const QString& path, const QString& reason = {})
@@ -247,10 +252,11 @@ QCoro::Task<Result<void>> AudioPackStore::installTracks(AudioPackManifest manife
         if (*size != track.byteCount || downloaded->size != *size ||
             downloaded->sha256 != track.sha256.toLower())
             co_return AudioPackError::invalidFile(track.fileName);
-        QFile file(downloaded->path);
-        if (!file.rename(destination))
-            co_return LibraryError(fileError(QStringLiteral("Could not move a download to"),
-                                             destination, file.errorString()));
+        // QFile::rename would copy into the final name across file systems.
+        QString reason;
+        if (!moveFileAtomically(downloaded->path, destination, &reason, &terminationFlag()))
+            co_return LibraryError(
+                fileError(QStringLiteral("Could not move a download to"), destination, reason));
         temporary.release();
         m_digests.remember(destination, downloaded->sha256);
         saveVerificationRecords(packDir);

@@ -53,6 +53,29 @@ qint64 countFrames(AVFormatContext* format, int streamIndex, int sampleRate)
 
 } // namespace
 
+bool decodesAsAudio(const QString& path, double seconds)
+{
+    QString error;
+    const auto file = AudioFile::open(path, &error);
+    if (!file || file->length() <= 0)
+        return false;
+    const qint64 wanted = std::min<qint64>(file->length(), qint64(seconds * file->sampleRate()));
+    AudioDecoder decoder(file, file->sampleRate());
+    if (!decoder.open(0, std::max<qint64>(wanted, 1), &error))
+        return false;
+    constexpr int blockFrames = 4096;
+    std::vector<float> block(std::size_t(blockFrames) * 2);
+    qint64 decoded = 0;
+    while (decoded < wanted) {
+        const int count = decoder.read(block.data(), blockFrames);
+        if (count <= 0)
+            break;
+        decoded += count;
+    }
+    // An unreadable spot ends decoding early: a file that stops short is no audio.
+    return decoded >= std::max<qint64>(wanted, 1);
+}
+
 std::shared_ptr<const AudioFile> AudioFile::open(const QString& path, QString* errorMessage)
 {
     auto [format, streamIndex] = openAudioStream(path, nullptr, errorMessage);

@@ -1,7 +1,8 @@
 #pragma once
 
 // Audio files read with FFmpeg: AudioFile opens a file and tells its exact length and
-// sample rate; AudioDecoder turns a frame range of it into stereo float at the output rate.
+// sample rate; AudioDecoder turns a frame range of it into stereo float at the output rate;
+// decodesAsAudio() tells real audio from anything else before it is imported.
 
 #include <memory>
 #include <QString>
@@ -37,6 +38,10 @@ private:
     int m_sampleRate = 0;
     int m_channels = 0;
 };
+
+// Whether `path` is real audio: FFmpeg opens it, it holds at least one frame, and its
+// first `seconds` (the whole file when shorter) decode in full. Any thread; reads the file.
+bool decodesAsAudio(const QString& path, double seconds = 1.0);
 
 // Decodes one frame range of a file. Used by one thread at a time (the decoder thread);
 // may block on file I/O.

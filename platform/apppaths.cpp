@@ -2,7 +2,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
+#include <unistd.h>
 
 namespace calmcove::AppPaths {
 
@@ -10,6 +13,30 @@ QString dataDirectory()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            QStringLiteral("/Calmcove");
+}
+
+QString temporaryDirectory()
+{
+    const QString path =
+        QDir::tempPath() + QStringLiteral("/calmcove-") + QString::number(::getuid());
+    if (!QFileInfo(path).isDir()) {
+        QDir().mkpath(path);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    return path;
+}
+
+void clearTemporaryDirectory()
+{
+    QDir folder(temporaryDirectory());
+    const QFileInfoList entries =
+        folder.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.filePath()).removeRecursively();
+        else
+            QFile::remove(entry.filePath());
+    }
 }
 
 QString resourceDirectory()

@@ -9,6 +9,14 @@ namespace calmcove::AppPaths {
 // $XDG_DATA_HOME/Calmcove (default ~/.local/share/Calmcove). Not created here.
 QString dataDirectory();
 
+// Calmcove's own folder for temporary files, "<system temp>/calmcove-<user id>", created
+// (private to the user) when missing. Only one running Calmcove uses it.
+QString temporaryDirectory();
+
+// Empties temporaryDirectory(): files a killed run left behind. Called once at launch by the
+// running instance, never by a launch that hands over to it.
+void clearTemporaryDirectory();
+
 // The read-only resources: share/calmcove beside the executable's bin/ directory, which
 // holds in the build tree and in an installed tree alike.
 QString resourceDirectory();

@@ -12,14 +12,22 @@ namespace {
 
 // The self-pipe: the handler may only write(2); the notifier reads on the main thread.
 int g_signalPipe[2] = {-1, -1};
+std::atomic<bool> g_terminationRequested = false;
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void handleSignal(int signalNumber)
 {
+    g_terminationRequested.store(true);
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
 }
 
 } // namespace
+
+const std::atomic<bool>& terminationFlag()
+{
+    return g_terminationRequested;
+}
 
 UnixSignalWatcher::UnixSignalWatcher(QObject* parent) : QObject(parent)
 {

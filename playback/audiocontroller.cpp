@@ -75,7 +75,8 @@ AudioController::AudioController(AlbumSelection& albums, TrackAudioLibrary& libr
 
     m_clock.setInterval(options.clockIntervalMs);
     connect(&m_clock, &QTimer::timeout, this, &AudioController::updateClock);
-    m_clock.start();
+    // The clock ticks only while playing: paused, the position moves only through
+    // operations that update it themselves, and an idle player must not wake the process.
     m_sleepTimer.setInterval(options.sleepTickIntervalMs);
     connect(&m_sleepTimer, &QTimer::timeout, this, &AudioController::sleepTimerTick);
 }
@@ -181,6 +182,8 @@ void AudioController::restoreCurrentTrack()
 
 void AudioController::load(const CalmTrack& track, bool autoPlay)
 {
+    const bool restarts = track.id == m_currentTrack.id && m_audioFile;
+    m_stopped = false;
     setCurrentTrack(track);
     m_startFrame = 0;
     setCurrentTime(0);
@@ -199,6 +202,10 @@ void AudioController::load(const CalmTrack& track, bool autoPlay)
         scheduleCurrentTrack(0);
         if (autoPlay)
             play();
+        else
+            updateNowPlaying();
+        if (restarts)
+            Q_EMIT positionJumped();
         return;
     }
 
@@ -257,12 +264,15 @@ qint64 AudioController::currentPlaybackFrame() const
 
 void AudioController::play()
 {
+    // Even a failed start leaves the display showing paused rather than stopped.
+    m_stopped = false;
     if (!m_audioFile)
         load(m_currentTrack, false);
     if (!m_engine.isRunning()) {
         if (const auto error = m_engine.start()) {
             reportPlaybackError(QStringLiteral("Calmcove playback failed: ") + *error);
             setIsPlaying(false);
+            updateNowPlaying();
             return;
         }
     }
@@ -272,6 +282,7 @@ void AudioController::play()
         assignAndNotify(this, m_lastPlaybackError, QString(),
                         &AudioController::lastPlaybackErrorChanged);
     setIsPlaying(true);
+    updateNowPlaying();
 }
 
 void AudioController::pause()
@@ -283,6 +294,8 @@ void AudioController::pause()
     // position after a resume is the paused frame plus what plays from then on.
     m_startFrame = frame;
     scheduleCurrentTrack(frame);
+    updateClock();
+    updateNowPlaying();
 }
 
 void AudioController::stop()
@@ -293,6 +306,9 @@ void AudioController::stop()
     m_engine.stopPlayer();
     scheduleCurrentTrack(0);
     setIsPlaying(false);
+    m_stopped = true;
+    updateNowPlaying();
+    Q_EMIT positionJumped();
 }
 
 void AudioController::seek(double fraction)
@@ -302,11 +318,26 @@ void AudioController::seek(double fraction)
     const double clamped = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
     const auto target = qint64(clamped * double(m_audioFile->lengthFrames));
     const bool wasPlaying = m_isPlaying;
+    const CalmTrack seekedTrack = m_currentTrack;
+    m_stopped = false;
     m_startFrame = target;
     scheduleCurrentTrack(target);
     updateClock();
     if (wasPlaying)
         play();
+    else
+        updateNowPlaying();
+    // Seeking to the end of a playing track moves on instead: no jump within a track.
+    if (m_currentTrack == seekedTrack)
+        Q_EMIT positionJumped();
+}
+
+double AudioController::playbackPosition() const
+{
+    if (!m_audioFile || m_audioFile->sampleRate <= 0)
+        return m_currentTime;
+    const double seconds = double(currentPlaybackFrame()) / m_audioFile->sampleRate;
+    return std::max(0.0, std::min(seconds, m_currentTrack.duration));
 }
 
 void AudioController::updateClock()
@@ -318,6 +349,30 @@ void AudioController::updateClock()
     const double time = std::min(seconds, duration);
     setCurrentTime(time);
     setProgress(duration > 0 ? std::min(time / duration, 1.0) : 0.0);
+}
+
+NowPlayingInfo AudioController::nowPlayingInfo() const
+{
+    const CalmAlbum album = m_albums.selectedAlbum();
+    NowPlayingInfo info;
+    info.trackID = m_currentTrack.id;
+    info.title = m_currentTrack.title;
+    info.artist = m_currentTrack.artist;
+    info.albumTitle = album.name;
+    info.duration = m_currentTrack.duration;
+    info.elapsed = std::max(0.0, playbackPosition());
+    info.rate = m_isPlaying ? m_playbackRate : 0.0;
+    info.defaultRate = m_playbackRate;
+    info.artwork = album.artwork;
+    info.state = m_isPlaying ? NowPlayingInfo::State::playing
+                 : m_stopped ? NowPlayingInfo::State::stopped
+                             : NowPlayingInfo::State::paused;
+    return info;
+}
+
+void AudioController::updateNowPlaying()
+{
+    Q_EMIT nowPlayingUpdated();
 }
 
 void AudioController::moveTrack(bool forward, bool autoPlay)
@@ -419,13 +474,17 @@ void AudioController::handleBuiltInLibraryChanged()
         load(m_currentTrack, m_isPlaying);
         return;
     }
-    if (resolvedAudio(m_currentTrack))
+    if (resolvedAudio(m_currentTrack)) {
+        updateNowPlaying();
         return;
+    }
     QList<CalmTrack> candidates = preferredPlayableTracks(filteredTracks());
     if (candidates.isEmpty())
         candidates = preferredPlayableTracks(builtInTracks);
     if (!candidates.isEmpty())
         load(candidates.first(), m_isPlaying);
+    else
+        updateNowPlaying();
 }
 
 void AudioController::togglePlayPause()
@@ -548,6 +607,10 @@ void AudioController::setIsPlaying(bool playing)
     if (m_isPlaying == playing)
         return;
     m_isPlaying = playing;
+    if (playing)
+        m_clock.start();
+    else
+        m_clock.stop();
     Q_EMIT playbackStateDidChange(playing);
 }
 

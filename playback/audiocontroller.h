@@ -7,6 +7,7 @@
 // remembers the listener's choices across launches. Main thread only.
 
 #include "model/calmtrack.h"
+#include "nowplayinginfo.h"
 
 #include <functional>
 #include <optional>
@@ -83,6 +84,9 @@ public:
     double progress() const { return m_progress; }
     QString displayTime() const;
     QString lastPlaybackError() const { return m_lastPlaybackError; }
+    // The position read from the engine now, in seconds within 0…duration; unlike
+    // currentTime it does not wait for the clock.
+    double playbackPosition() const;
 
     // The tracks the mood and kind filters let through; imported albums pass unfiltered.
     QList<CalmTrack> filteredTracks() const;
@@ -129,8 +133,16 @@ public:
     void startSleepTimer();
     void cancelSleepTimer();
 
-    // Reads the position from the engine; runs every 0.4 s by itself.
+    // Reads the position from the engine; runs every 0.4 s by itself while playing.
     void updateClock();
+
+    // The now-playing table as it stands; read by the desktop integration on
+    // nowPlayingUpdated().
+    NowPlayingInfo nowPlayingInfo() const;
+    // Announces a publication of the table (nowPlayingUpdated). Called after every change
+    // the desktop display must see: a track loaded without starting, play, pause, stop,
+    // a seek while paused, a failed engine start, a re-check of the default album.
+    void updateNowPlaying();
 
 Q_SIGNALS:
     void selectedMoodChanged();
@@ -150,6 +162,9 @@ Q_SIGNALS:
     void highGainChanged();
     void reverbMixChanged();
     void lastPlaybackErrorChanged();
+    void nowPlayingUpdated();
+    // The position jumped within the current track: a seek, a stop, a restart.
+    void positionJumped();
 
 private:
     std::optional<ResolvedAudio> resolvedAudio(const CalmTrack& track) const;
@@ -200,6 +215,8 @@ private:
     qint64 m_startFrame = 0;
     quint64 m_scheduleToken = 0;
     bool m_currentTrackUsesStarterFallback = false;
+    // Set by stop() until playback starts, a seek or another track.
+    bool m_stopped = false;
     QTimer m_clock;
     QTimer m_sleepTimer;
 };

@@ -1,14 +1,26 @@
 #include "advancedpresenter.h"
 
-#include "panelsources.h"
+#include "app/appsettings.h"
+#include "updates/appstoreversionchecker.h"
 
 namespace calmcove {
 
-AdvancedPresenter::AdvancedPresenter(AdvancedSettingsSource* source, QObject* parent)
-    : QObject(parent), m_source(source)
+AdvancedPresenter::AdvancedPresenter(AppSettings* settings, AppStoreVersionChecker* updates,
+                                     QObject* parent)
+    : QObject(parent), m_settings(settings), m_updates(updates)
 {
-    if (source)
-        connect(source, &AdvancedSettingsSource::changed, this, &AdvancedPresenter::changed);
+    if (settings) {
+        connect(settings, &AppSettings::launchAtLoginEnabledChanged, this,
+                &AdvancedPresenter::changed);
+        connect(settings, &AppSettings::launchAtLoginErrorChanged, this,
+                &AdvancedPresenter::changed);
+    }
+    if (updates) {
+        connect(updates, &AppStoreVersionChecker::automaticallyChecksForUpdatesChanged, this,
+                &AdvancedPresenter::changed);
+        connect(updates, &AppStoreVersionChecker::errorMessageChanged, this,
+                &AdvancedPresenter::changed);
+    }
 }
 
 QString AdvancedPresenter::summary() const
@@ -23,48 +35,46 @@ QString AdvancedPresenter::summary() const
 
 bool AdvancedPresenter::launchAtLoginEnabled() const
 {
-    return m_source && m_source->launchAtLoginEnabled();
+    return m_settings && m_settings->launchAtLoginEnabled();
 }
 
 void AdvancedPresenter::setLaunchAtLogin(bool enabled)
 {
-    if (m_source)
-        m_source->setLaunchAtLogin(enabled);
+    if (m_settings)
+        m_settings->setLaunchAtLogin(enabled);
 }
 
 bool AdvancedPresenter::automaticUpdatesEnabled() const
 {
-    return m_source && m_source->automaticUpdatesEnabled();
+    return m_updates && m_updates->automaticallyChecksForUpdates();
 }
 
 void AdvancedPresenter::setAutomaticUpdates(bool enabled)
 {
-    if (m_source)
-        m_source->setAutomaticUpdates(enabled);
+    if (m_updates)
+        m_updates->setAutomaticallyChecksForUpdates(enabled);
 }
 
 void AdvancedPresenter::checkForAppUpdate()
 {
-    if (m_source)
-        m_source->checkForAppUpdate();
+    if (m_updates)
+        m_updates->checkForAppUpdate();
 }
 
 QStringList AdvancedPresenter::messages() const
 {
     QStringList messages;
-    if (!m_source)
-        return messages;
-    if (!m_source->launchAtLoginError().isEmpty())
-        messages.append(m_source->launchAtLoginError());
-    if (!m_source->updateErrorMessage().isEmpty())
-        messages.append(m_source->updateErrorMessage());
+    if (m_settings && !m_settings->launchAtLoginError().isEmpty())
+        messages.append(m_settings->launchAtLoginError());
+    if (m_updates && !m_updates->errorMessage().isEmpty())
+        messages.append(m_updates->errorMessage());
     return messages;
 }
 
 void AdvancedPresenter::refresh()
 {
-    if (m_source)
-        m_source->refreshLaunchAtLogin();
+    if (m_settings)
+        m_settings->readLaunchAtLogin();
 }
 
 } // namespace calmcove

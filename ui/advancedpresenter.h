@@ -4,23 +4,24 @@
 // or "Off"), the two switches, "Check App Update", "Repair Track Library" and the error
 // texts below. No widgets. Main thread only.
 
-#include "panelsources.h"
-
 #include <QObject>
-#include <QPointer>
 #include <QStringList>
 
 namespace calmcove {
+
+class AppSettings;
+class AppStoreVersionChecker;
 
 class AdvancedPresenter : public QObject
 {
     Q_OBJECT
 public:
-    // Without a source (settings or update checker not built in) the switches are absent
-    // and the summary counts them as off.
-    explicit AdvancedPresenter(AdvancedSettingsSource* source, QObject* parent = nullptr);
+    // Without the settings and the update checker (a panel built without them) the
+    // switches are absent and the summary counts them as off. Both outlive the presenter.
+    AdvancedPresenter(AppSettings* settings, AppStoreVersionChecker* updates,
+                      QObject* parent = nullptr);
 
-    bool hasSettings() const { return m_source != nullptr; }
+    bool hasSettings() const { return m_settings && m_updates; }
     QString summary() const;
     bool launchAtLoginEnabled() const;
     void setLaunchAtLogin(bool enabled);
@@ -36,7 +37,8 @@ Q_SIGNALS:
     void changed();
 
 private:
-    AdvancedSettingsSource* m_source;
+    AppSettings* m_settings;
+    AppStoreVersionChecker* m_updates;
 };
 
 } // namespace calmcove

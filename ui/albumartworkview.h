@@ -1,8 +1,8 @@
 #pragma once
 
-// An album's artwork in a rounded square of a fixed size: the named resource image, the
-// picture file, or the "music.note" symbol on a neutral background when there is none or
-// the file cannot be read. Used by the player panel and the album manager.
+// An album's cover, drawn square with rounded corners: the picture file, the program's
+// own cover, or a calm placeholder when the album has none. Pictures are scaled once per
+// size and kept in Qt's pixmap cache, so long album lists repaint without decoding again.
 
 #include "model/calmtrack.h"
 
@@ -15,22 +15,26 @@ class AlbumArtworkView : public QWidget
 {
     Q_OBJECT
 public:
-    explicit AlbumArtworkView(int size, QWidget* parent = nullptr);
+    explicit AlbumArtworkView(QWidget* parent = nullptr);
 
     void setArtwork(const AlbumArtwork& artwork);
     const AlbumArtwork& artwork() const { return m_artwork; }
-    // Whether a picture is shown rather than the placeholder symbol.
-    bool showsPicture() const { return !m_picture.isNull(); }
+    // Draws a highlight ring, e.g. while a picture hovers over it.
+    void setHighlighted(bool highlighted);
 
-    QSize sizeHint() const override { return {m_size, m_size}; }
+    // The cover at `side` device-independent pixels for a screen of `devicePixelRatio`.
+    static QPixmap pixmap(const AlbumArtwork& artwork, int side, qreal devicePixelRatio);
+
+    QSize sizeHint() const override { return {120, 120}; }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return width; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    int m_size;
     AlbumArtwork m_artwork = NoArtwork{};
-    QPixmap m_picture;
+    bool m_highlighted = false;
 };
 
 } // namespace calmcove

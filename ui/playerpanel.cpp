@@ -62,7 +62,7 @@ QFrame* divider()
 
 void setSymbol(QLabel* label, const QString& symbol, int size, const QColor& colour = {})
 {
-    const QIcon icon = colour.isValid() ? tintedSymbolIcon(symbol, colour) : symbolIcon(symbol);
+    const QIcon icon = colour.isValid() ? symbolIcon(symbol, colour) : symbolIcon(symbol);
     label->setPixmap(icon.pixmap(QSize(size, size), label->devicePixelRatioF()));
 }
 
@@ -76,8 +76,8 @@ PlayerPanel::PlayerPanel(const PlayerPanelInputs& inputs, Presentation presentat
       m_libraryStatus(new LibraryStatusPresenter(*inputs.audioPackStore, *inputs.albumStore, this)),
       m_menus(new PanelMenuPresenter(*inputs.controller, *inputs.albumStore, *inputs.audioPackStore,
                                      inputs.websiteURL, inputs.appVersion, this)),
-      m_advanced(new AdvancedPresenter(inputs.advancedSettings, this)),
-      m_shortcuts(new ShortcutsPresenter(inputs.shortcuts, this))
+      m_advanced(new AdvancedPresenter(inputs.appSettings, inputs.updateChecker, this)),
+      m_shortcuts(new ShortcutsPresenter(inputs.shortcutManager, this))
 {
     setObjectName(QStringLiteral("PlayerPanel"));
     setWindowTitle(QStringLiteral("Calmcove"));
@@ -143,7 +143,8 @@ QWidget* PlayerPanel::buildHeader()
     column->setSpacing(8);
     auto* top = new QHBoxLayout;
     top->setSpacing(12);
-    m_artwork = new AlbumArtworkView(56);
+    m_artwork = new AlbumArtworkView;
+    m_artwork->setFixedSize(56, 56);
     top->addWidget(m_artwork);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(1);
@@ -474,8 +475,7 @@ bool PlayerPanel::handleKeyPress(QObject* target, QKeyEvent* event)
 {
     if (!belongsToPanel(target))
         return false;
-    if (m_shortcuts->isRecording())
-        return m_shortcuts->handleKeyPress(*event);
+    // While a shortcut is recorded, the recording takes every key first.
     if (event->key() != Qt::Key_Space)
         return false;
     auto* widget = qobject_cast<QWidget*>(target);

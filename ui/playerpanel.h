@@ -19,7 +19,8 @@ class QKeyEvent;
 namespace calmcove {
 
 class AdvancedPresenter;
-class AdvancedSettingsSource;
+class AppSettings;
+class AppStoreVersionChecker;
 class AlbumArtworkView;
 class AlbumStore;
 class AudioController;
@@ -29,7 +30,7 @@ class MenuRow;
 class NowPlayingPresenter;
 class PanelMenuPresenter;
 class PanelPopup;
-class ShortcutTableSource;
+class ShortcutManager;
 class ShortcutsPresenter;
 
 struct PlayerPanelInputs
@@ -38,8 +39,9 @@ struct PlayerPanelInputs
     AlbumStore* albumStore = nullptr;
     AudioPackStore* audioPackStore = nullptr;
     // Null: the settings switches (or the shortcut rows) are left out.
-    AdvancedSettingsSource* advancedSettings = nullptr;
-    ShortcutTableSource* shortcuts = nullptr;
+    AppSettings* appSettings = nullptr;
+    AppStoreVersionChecker* updateChecker = nullptr;
+    ShortcutManager* shortcutManager = nullptr;
     // Opens the album manager.
     std::function<void()> openAlbums;
     // Opens a link in the default browser; QDesktopServices::openUrl when unset.

@@ -176,10 +176,10 @@ void PlayerPanel::rebuildShortcutsPopup()
     heading->setFont(bold);
     content->addWidget(heading);
     const QList<ShortcutRow> rows = m_shortcuts->rows();
-    for (int action = 0; action < rows.size(); ++action) {
-        const ShortcutRow& row = rows[action];
+    for (const ShortcutRow& row : rows) {
+        const ShortcutAction action = row.action;
         auto* line = new QWidget;
-        line->setObjectName(QStringLiteral("shortcutRow%1").arg(action));
+        line->setObjectName(QStringLiteral("shortcutRow%1").arg(rawValue(action)));
         auto* layout = new QHBoxLayout(line);
         layout->setContentsMargins(0, 4, 0, 4);
         auto* texts = new QVBoxLayout;

@@ -1,46 +1,48 @@
 #include "shortcutspresenter.h"
 
-#include "panelsources.h"
-
-#include <QKeyEvent>
+#include "shortcuts/shortcutmanager.h"
+#include "shortcuts/shortcutrecorder.h"
 
 namespace calmcove {
 
-ShortcutsPresenter::ShortcutsPresenter(ShortcutTableSource* source, QObject* parent)
-    : QObject(parent), m_source(source)
+ShortcutsPresenter::ShortcutsPresenter(ShortcutManager* manager, QObject* parent)
+    : QObject(parent), m_manager(manager)
 {
-    if (source)
-        connect(source, &ShortcutTableSource::changed, this, &ShortcutsPresenter::changed);
+    if (!manager)
+        return;
+    m_recorder = std::make_unique<ShortcutRecorder>(*manager, [this] { Q_EMIT beepRequested(); });
+    connect(manager, &ShortcutManager::shortcutsChanged, this, &ShortcutsPresenter::changed);
+    connect(m_recorder.get(), &ShortcutRecorder::recordingActionChanged, this,
+            &ShortcutsPresenter::changed);
 }
 
-int ShortcutsPresenter::setCount() const
-{
-    int count = 0;
-    for (int action = 0; m_source && action < m_source->actionCount(); ++action)
-        count += m_source->shortcutText(action).has_value() ? 1 : 0;
-    return count;
-}
+ShortcutsPresenter::~ShortcutsPresenter() = default;
 
 QString ShortcutsPresenter::summary() const
 {
-    const int count = setCount();
+    const qsizetype count = m_manager ? m_manager->shortcuts().size() : 0;
     return count == 0 ? QStringLiteral("Not set") : QString::number(count) + QStringLiteral(" set");
 }
 
 QList<ShortcutRow> ShortcutsPresenter::rows() const
 {
     QList<ShortcutRow> rows;
-    for (int action = 0; m_source && action < m_source->actionCount(); ++action) {
-        const std::optional<QString> text = m_source->shortcutText(action);
-        const bool recording = m_recordingAction == action;
+    if (!m_manager)
+        return rows;
+    const ShortcutTable& table = m_manager->shortcuts();
+    for (const ShortcutAction action : allShortcutActions) {
+        const auto bound = table.constFind(action);
+        const bool isSet = bound != table.cend();
+        const bool recording = recordingAction() == action;
         ShortcutRow row;
-        row.title = m_source->actionTitle(action);
-        row.detail =
-            recording ? QStringLiteral("Press shortcut") : text.value_or(QStringLiteral("Not set"));
+        row.action = action;
+        row.title = title(action);
+        row.detail = recording ? QStringLiteral("Press shortcut")
+                               : (isSet ? bound->displayText() : QStringLiteral("Not set"));
         row.buttonText = recording ? QStringLiteral("Listening")
-                                   : (text ? QStringLiteral("Change") : QStringLiteral("Set"));
+                                   : (isSet ? QStringLiteral("Change") : QStringLiteral("Set"));
         row.buttonEnabled = !recording;
-        row.showsClear = text.has_value();
+        row.showsClear = isSet;
         row.clearHelp = QStringLiteral("Clear ") + row.title;
         rows.append(row);
     }
@@ -49,68 +51,40 @@ QList<ShortcutRow> ShortcutsPresenter::rows() const
 
 bool ShortcutsPresenter::showsClearAll() const
 {
-    return setCount() > 0;
+    return m_manager && !m_manager->shortcuts().isEmpty();
 }
 
-void ShortcutsPresenter::startRecording(int action)
+std::optional<ShortcutAction> ShortcutsPresenter::recordingAction() const
 {
-    if (!m_source || m_recordingAction == action || action < 0 || action >= m_source->actionCount())
-        return;
-    m_recordingAction = action;
-    Q_EMIT changed();
+    return m_recorder ? m_recorder->recordingAction() : std::nullopt;
+}
+
+void ShortcutsPresenter::startRecording(ShortcutAction action)
+{
+    if (m_recorder && recordingAction() != action)
+        m_recorder->startShortcutRecording(action);
 }
 
 void ShortcutsPresenter::stopRecording()
 {
-    if (!m_recordingAction)
-        return;
-    m_recordingAction.reset();
-    Q_EMIT changed();
+    if (m_recorder)
+        m_recorder->stopShortcutRecording();
 }
 
-void ShortcutsPresenter::clear(int action)
+void ShortcutsPresenter::clear(ShortcutAction action)
 {
-    if (!m_source)
+    if (!m_manager)
         return;
-    if (m_recordingAction == action)
+    if (recordingAction() == action)
         stopRecording();
-    m_source->clearShortcut(action);
+    m_manager->clearShortcut(action);
 }
 
 void ShortcutsPresenter::clearAll()
 {
     stopRecording();
-    for (int action = 0; m_source && action < m_source->actionCount(); ++action)
-        m_source->clearShortcut(action);
-}
-
-bool ShortcutsPresenter::handleKeyPress(const QKeyEvent& event)
-{
-    if (!m_recordingAction || !m_source)
-        return false;
-    if (event.key() == Qt::Key_Escape) {
-        stopRecording();
-        return true;
-    }
-    // Modifier keys on their own are part of a combination still being pressed.
-    switch (event.key()) {
-    case Qt::Key_Shift:
-    case Qt::Key_Control:
-    case Qt::Key_Alt:
-    case Qt::Key_Meta:
-    case Qt::Key_Super_L:
-    case Qt::Key_Super_R:
-    case Qt::Key_AltGr:
-        return true;
-    default:
-        break;
-    }
-    if (!m_source->setShortcutFromKeyEvent(*m_recordingAction, event)) {
-        Q_EMIT beepRequested();
-        return true;
-    }
-    stopRecording();
-    return true;
+    if (m_manager)
+        m_manager->clearAllShortcuts();
 }
 
 } // namespace calmcove

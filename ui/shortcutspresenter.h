@@ -5,18 +5,20 @@
 // all shortcuts". Recording is the panel's transient state: it ends when the popup or the
 // panel closes. No widgets. Main thread only.
 
-#include "panelsources.h"
+#include "shortcuts/appshortcut.h"
 
+#include <memory>
 #include <optional>
 #include <QObject>
-#include <QPointer>
-
-class QKeyEvent;
 
 namespace calmcove {
 
+class ShortcutManager;
+class ShortcutRecorder;
+
 struct ShortcutRow
 {
+    ShortcutAction action = ShortcutAction::playPause;
     QString title;
     QString detail;     // "Press shortcut", the binding, or "Not set"
     QString buttonText; // "Listening", "Change" or "Set"
@@ -30,10 +32,11 @@ class ShortcutsPresenter : public QObject
 {
     Q_OBJECT
 public:
-    // Without a source the row is absent.
-    explicit ShortcutsPresenter(ShortcutTableSource* source, QObject* parent = nullptr);
+    // Without a manager the row is absent. The manager outlives the presenter.
+    explicit ShortcutsPresenter(ShortcutManager* manager, QObject* parent = nullptr);
+    ~ShortcutsPresenter() override;
 
-    bool hasShortcuts() const { return m_source != nullptr; }
+    bool hasShortcuts() const { return m_manager != nullptr; }
     // "Not set", "1 set", "<n> set".
     QString summary() const;
     static QString heading() { return QStringLiteral("Shortcuts"); }
@@ -41,26 +44,22 @@ public:
     bool showsClearAll() const;
     static QString clearAllTitle() { return QStringLiteral("Clear all shortcuts"); }
 
-    std::optional<int> recordingAction() const { return m_recordingAction; }
-    bool isRecording() const { return m_recordingAction.has_value(); }
-    void startRecording(int action);
+    // While recording, every key press of the application goes to the recording: Escape
+    // ends it, a valid combination is bound and ends it, anything else beeps.
+    std::optional<ShortcutAction> recordingAction() const;
+    bool isRecording() const { return recordingAction().has_value(); }
+    void startRecording(ShortcutAction action);
     void stopRecording();
-    void clear(int action);
+    void clear(ShortcutAction action);
     void clearAll();
-    // A key press while recording: Escape ends the recording, a valid combination is
-    // bound and ends it, anything else asks for a beep and keeps recording. Returns
-    // whether the press was taken (always, while recording).
-    bool handleKeyPress(const QKeyEvent& event);
 
 Q_SIGNALS:
     void changed();
     void beepRequested();
 
 private:
-    int setCount() const;
-
-    ShortcutTableSource* m_source;
-    std::optional<int> m_recordingAction;
+    ShortcutManager* m_manager;
+    std::unique_ptr<ShortcutRecorder> m_recorder;
 };
 
 } // namespace calmcove

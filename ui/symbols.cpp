@@ -1,7 +1,7 @@
 #include "symbols.h"
 
+#include <QAbstractButton>
 #include <QApplication>
-#include <QFile>
 #include <QIconEngine>
 #include <QPainter>
 #include <QPalette>
@@ -15,10 +15,10 @@ struct SymbolRow
 {
     const char* symbol;
     const char* themeName; // empty: no theme icon fits
+    bool ownSvg = true;    // false: the theme icon alone (Adwaita is installed with us)
 };
 
-// Theme names only where the freedesktop naming spec has the same meaning; our own SVG
-// is always there behind it.
+// Theme names only where the freedesktop icon naming has the same meaning.
 constexpr SymbolRow symbolTable[] = {
     {"waveform", ""},
     {"play.fill", "media-playback-start"},
@@ -57,6 +57,20 @@ constexpr SymbolRow symbolTable[] = {
     {"record.circle", ""},
     {"sparkles", ""},
     {"car.fill", ""},
+    // The album manager's actions, drawn from the theme.
+    {"plus", "list-add-symbolic", false},
+    {"folder.badge.plus", "folder-new-symbolic", false},
+    {"link.badge.plus", "insert-link-symbolic", false},
+    {"link", "insert-link-symbolic", false},
+    {"questionmark.circle", "help-about-symbolic", false},
+    {"photo", "image-x-generic-symbolic", false},
+    {"xmark.circle", "edit-clear-symbolic", false},
+    {"trash", "user-trash-symbolic", false},
+    {"lock.fill", "changes-prevent-symbolic", false},
+    {"square.and.arrow.down", "folder-download-symbolic", false},
+    {"clock", "document-open-recent-symbolic", false},
+    {"checkmark.circle", "object-select-symbolic", false},
+    {"exclamationmark.triangle", "dialog-warning-symbolic", false},
 };
 
 const SymbolRow* findRow(const QString& symbol)
@@ -66,6 +80,33 @@ const SymbolRow* findRow(const QString& symbol)
             return &row;
     }
     return nullptr;
+}
+
+// The theme icon's shape in `colour` at the usual sizes, faded when disabled.
+QIcon tintedThemeIcon(const QString& themeName, const QColor& colour)
+{
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+    const QIcon source = QIcon::fromTheme(themeName);
+    if (source.isNull())
+        return {};
+    QIcon tinted;
+    for (const int side : {16, 24, 32, 48, 64}) {
+        QPixmap pixmap = source.pixmap(side, side);
+        QPainter painter(&pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), colour);
+        painter.end();
+        tinted.addPixmap(pixmap, QIcon::Normal);
+        QPixmap faded = pixmap;
+        faded.fill(Qt::transparent);
+        QPainter fader(&faded);
+        fader.setOpacity(0.35);
+        fader.drawPixmap(0, 0, pixmap);
+        fader.end();
+        tinted.addPixmap(faded, QIcon::Disabled);
+    }
+    return tinted;
 }
 
 // Renders the SVG's shape in one colour at the exact device size.
@@ -138,8 +179,10 @@ private:
 QStringList symbolNames()
 {
     QStringList names;
-    for (const SymbolRow& row : symbolTable)
-        names.append(QString::fromLatin1(row.symbol));
+    for (const SymbolRow& row : symbolTable) {
+        if (row.ownSvg)
+            names.append(QString::fromLatin1(row.symbol));
+    }
     return names;
 }
 
@@ -156,21 +199,30 @@ QString symbolResourcePath(const QString& symbol)
 
 QIcon ownSymbolIcon(const QString& symbol)
 {
-    if (!findRow(symbol))
+    const SymbolRow* row = findRow(symbol);
+    if (!row || !row->ownSvg)
         return {};
     return QIcon(new TintedSvgEngine(symbolResourcePath(symbol), QColor()));
 }
 
-QIcon tintedSymbolIcon(const QString& symbol, const QColor& colour)
+QIcon symbolIcon(const QString& symbol, const QColor& colour)
 {
-    if (!findRow(symbol))
+    const SymbolRow* row = findRow(symbol);
+    if (!row)
         return {};
+    if (!row->ownSvg)
+        return tintedThemeIcon(QString::fromLatin1(row->themeName), colour);
     return QIcon(new TintedSvgEngine(symbolResourcePath(symbol), colour));
 }
 
 QIcon symbolIcon(const QString& symbol)
 {
-    const QString themeName = symbolThemeName(symbol);
+    const SymbolRow* row = findRow(symbol);
+    if (!row)
+        return {};
+    const QString themeName = QString::fromLatin1(row->themeName);
+    if (!row->ownSvg)
+        return symbolIcon(symbol, QApplication::palette().color(QPalette::WindowText));
     if (!themeName.isEmpty() && QIcon::hasThemeIcon(themeName))
         return QIcon::fromTheme(themeName);
     return ownSymbolIcon(symbol);
@@ -178,7 +230,8 @@ QIcon symbolIcon(const QString& symbol)
 
 QIcon traySymbolIcon(const QString& symbol)
 {
-    if (!findRow(symbol))
+    const SymbolRow* row = findRow(symbol);
+    if (!row || !row->ownSvg)
         return {};
     QIcon icon;
     const QString path = symbolResourcePath(symbol);
@@ -203,6 +256,23 @@ QIcon traySymbolIcon(const QString& symbol)
         icon.addPixmap(QPixmap::fromImage(image));
     }
     return icon;
+}
+
+QColor destructiveColor(const QPalette& palette)
+{
+    return palette.color(QPalette::Window).lightness() < 128 ? QColor(0xff, 0x6b, 0x61)
+                                                             : QColor(0xd7, 0x00, 0x15);
+}
+
+void markDestructive(QAbstractButton& button, const QString& symbol)
+{
+    QPalette palette = button.palette();
+    const QColor red = destructiveColor(palette);
+    for (const auto group : {QPalette::Active, QPalette::Inactive})
+        palette.setColor(group, QPalette::ButtonText, red);
+    button.setPalette(palette);
+    if (!symbol.isEmpty())
+        button.setIcon(symbolIcon(symbol, red));
 }
 
 } // namespace calmcove

@@ -1,16 +1,21 @@
 #pragma once
 
 // The interface's symbols: one table from the symbol names the interface uses ("play.fill",
-// "waveform", ...) to a freedesktop icon-theme name, with a monochrome SVG of our own for
-// every symbol. Icons are drawn at the painter's device pixel ratio, so they stay sharp at
-// every scale, and our own SVGs take the colour of the palette's text (light and dark).
+// "waveform", "trash", ...) to a freedesktop icon-theme name and, for most, a monochrome
+// SVG of our own. Our SVGs are drawn at the painter's device pixel ratio, so they stay
+// sharp at every scale, and take the palette's text colour (light and dark) or the colour
+// asked for.
 
+#include <QColor>
 #include <QIcon>
 #include <QStringList>
 
+class QAbstractButton;
+class QPalette;
+
 namespace calmcove {
 
-// Every symbol name the interface may ask for, in table order.
+// The symbols that have an SVG of our own, in table order.
 QStringList symbolNames();
 
 // The freedesktop icon-theme name standing in for `symbol`, empty when none fits.
@@ -23,14 +28,20 @@ QString symbolResourcePath(const QString& symbol);
 // text colour (disabled text colour for disabled icons). An unknown name gives a null icon.
 QIcon symbolIcon(const QString& symbol);
 
+// The symbol in one colour: our SVG where we have one, else the theme icon's shape
+// (Adwaita when the desktop names no theme). A null icon for an unknown symbol.
+QIcon symbolIcon(const QString& symbol, const QColor& colour);
+
 // Our SVG only, tinted with the palette; used where the look must not depend on the theme.
 QIcon ownSymbolIcon(const QString& symbol);
-
-// Our SVG in one fixed colour (the library banner's tones).
-QIcon tintedSymbolIcon(const QString& symbol, const QColor& colour);
 
 // The tray's icon for `symbol`: a light glyph with a dark rim, readable on light and dark
 // panels alike, at the usual tray sizes.
 QIcon traySymbolIcon(const QString& symbol);
+
+// The red of destructive actions, readable on the palette's window colour.
+QColor destructiveColor(const QPalette& palette);
+// Gives a button the destructive red for its text and icon, keeping its disabled look.
+void markDestructive(QAbstractButton& button, const QString& symbol = {});
 
 } // namespace calmcove

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The program's own costs, measured from /proc: CPU and resident memory of
-# `calmcove --headless` while it plays, and CPU of the paused player (app_idle_bench, the
-# runtime as the program builds it, paused after launch). Each output in turn: "pulse"
+# `calmcove --headless` while it plays, and CPU and wake-ups of the player paused over
+# MPRIS and playing with Position polled each second (app_idle_bench, the runtime as the
+# program builds it, on a private session bus; needs dbus-daemon and playerctl). Each output in turn: "pulse"
 # through a private PulseAudio server with a null sink (when pulseaudio is installed),
 # then "null". Private XDG folders; nothing of the user's is read or written.
 # Usage: run-program-bench.sh [build dir]   (CALMCOVE_BENCH_SECONDS, default 60 per figure)

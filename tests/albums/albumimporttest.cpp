@@ -5,9 +5,11 @@
 #include "albums/albumstore.h"
 #include "albums/importnaming.h"
 #include "albums/importpanels.h"
+#include "platform/atomicfile.h"
 #include "platform/userdefaults.h"
 #include "scripteddialogs.h"
 #include "support/qtprinters.h"
+#include "support/smallfilesystem.h"
 #include "support/wavfile.h"
 
 #include <algorithm>
@@ -72,6 +74,11 @@ TEST(ImportNamingTest, TitlesCopiesAndDuplicateRule)
     EXPECT_EQ(trackTitle("night_drive-02.mp3"), "night drive 02");
     EXPECT_EQ(trackTitle("____.mp3"), "URL Track");
     EXPECT_EQ(trackTitle("a.b.flac"), "a.b");
+    // Control characters from a file name never reach a title or an album name.
+    EXPECT_EQ(trackTitle(QString::fromUtf8("a\x1b[31mb\x07"
+                                           "c\nd\u0085e.mp3")),
+              "a [31mb c d e");
+    EXPECT_EQ(withoutControlCharacters("Tab\tAnd\rReturn\x7f"), "Tab And Return ");
     EXPECT_EQ(copiedFileName("My Song (live).MP3", 3), "03-My-Song-live.mp3");
     EXPECT_EQ(copiedFileName("Café_déjà vu.wav", 112), "112-Café_déjà-vu.wav");
 
@@ -141,9 +148,9 @@ TEST_F(AlbumImportTest, FoldersAndLooseFilesBecomeAlbums)
     EXPECT_EQ(monday.artwork, AlbumArtwork(NoArtwork{}));
 
     EXPECT_EQ(tracks.name, "Imported Tracks");
-    EXPECT_EQ(titles(tracks), QStringList({"one", "two"}));
-    EXPECT_EQ(tracks.tracks.at(1).duration, 0); // undecodable, still imported
-    EXPECT_TRUE(QFile::exists(first));          // the user's files stay
+    EXPECT_EQ(titles(tracks), QStringList({"one"})); // "two.mp3" does not decode
+    EXPECT_EQ(folderEntries(tracks.id), QStringList({"01-one.wav"}));
+    EXPECT_TRUE(QFile::exists(first)); // the user's files stay
 
     m_store.importExternalURLs({loose[0]});
     EXPECT_EQ(m_store.importedAlbums().last().name, "Imported Tracks 2");
@@ -155,7 +162,11 @@ TEST_F(AlbumImportTest, FoldersAndLooseFilesBecomeAlbums)
 
 TEST_F(AlbumImportTest, NothingSupportedIsSaidAndNotSaved)
 {
-    m_store.importExternalURLs({source("a.txt", "x"), m_dir.path() + "/missing.mp3"});
+    // Names that promise audio are not enough: the files must decode.
+    const QByteArray page = "<html><body>Not found</body></html>";
+    m_store.importExternalURLs(
+        {source("a.txt", "x"), m_dir.path() + "/missing.mp3", source("page.mp3", page),
+         source("noise.wav", QByteArray(9000, 'z')), source("cut.wav", wav(1).left(44))});
     EXPECT_EQ(m_store.errorMessage(), "No supported audio files found.");
     EXPECT_TRUE(m_store.importedAlbums().isEmpty());
     EXPECT_FALSE(QFile::exists(m_store.rootDirectory() + "/albums.json"));
@@ -232,6 +243,48 @@ TEST_F(AlbumImportTest, ArtworkIsCopiedReplacedAndRemoved)
 
     m_store.setArtwork(source("x.png", "png"), builtInAlbumID);
     EXPECT_EQ(m_store.builtInAlbum().artwork, AlbumArtwork(AssetArtwork{"BuiltInAlbumCover"}));
+}
+
+TEST_F(AlbumImportTest, OnlyFilesThatDecodeBecomeTracksAndCopiesAppearWhole)
+{
+    source("Mixed\x1b]0;owned\x07/1-real.wav");
+    source("Mixed\x1b]0;owned\x07/2-fake.mp3", "<html></html>");
+    m_store.importExternalURLs({m_dir.path() + "/source/Mixed\x1b]0;owned\x07"});
+    ASSERT_EQ(m_store.importedAlbums().size(), 1);
+    const CalmAlbum imported = m_store.importedAlbums().first();
+    EXPECT_EQ(imported.name, "Mixed ]0;owned");
+    EXPECT_EQ(titles(imported), QStringList({"1 real"}));
+    // Nothing half-written beside the copies.
+    EXPECT_EQ(QDir(m_store.rootDirectory() + QLatin1Char('/') + imported.id)
+                  .entryList(QDir::Files | QDir::Hidden),
+              QStringList({"01-1-real.wav"}));
+
+    m_store.addTracks({source("3-fake.wav", QByteArray(5000, '\0')), source("4-real.wav", wav(2))},
+                      imported.id);
+    EXPECT_EQ(m_store.statusMessage(), "Added 1 track.");
+    EXPECT_EQ(titles(album(imported.id)), QStringList({"1 real", "4 real"}));
+}
+
+TEST_F(AlbumImportTest, ACopyOntoAFullDiskLeavesNothingBehind)
+{
+    test::SmallFileSystem disk(4);
+    if (!disk.isMounted())
+        GTEST_SKIP() << disk.skipReason().toStdString();
+    // Far below the reserve: refused before a byte is copied.
+    AlbumStore store(m_defaults, disk.path() + "/albums");
+    store.importExternalURLs({source("Big/long.wav", wav(30))});
+    EXPECT_TRUE(store.importedAlbums().isEmpty());
+    EXPECT_FALSE(store.errorMessage().isNull());
+    EXPECT_EQ(QDir(disk.path() + "/albums")
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
+
+    // The copy itself, as the import makes it, on a disk that fills during the copy.
+    QString reason;
+    EXPECT_FALSE(copyFileAtomically(source("huge.bin", QByteArray(6 * 1048576, 'a')),
+                                    disk.path() + "/huge.wav", &reason));
+    EXPECT_FALSE(reason.isEmpty());
+    EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 } // namespace

@@ -43,6 +43,11 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
+    QStringList skippedIndexCopies()
+    {
+        return QDir(root()).entryList({"albums.json.skipped-*"}, QDir::Files);
+    }
+
     QStringList keptIndexCopies()
     {
         return QDir(root()).entryList({"albums.json.unreadable-*"}, QDir::Files);
@@ -269,6 +274,7 @@ TEST_F(AlbumStoreTest, UnsafeNamesFromTheIndexAreSkipped)
                    {track("ok.mp3"), track("../../outside.txt"), track(".hidden.mp3"),
                     track("/etc/hostname")}});
     writeFile(indexPath(), *encodeAlbumIndex(albums));
+    const QByteArray original = readFile(indexPath());
 
     const auto store = makeStore();
     ASSERT_EQ(store->importedAlbums().size(), 1);
@@ -276,9 +282,74 @@ TEST_F(AlbumStoreTest, UnsafeNamesFromTheIndexAreSkipped)
     ASSERT_EQ(store->importedAlbums().at(0).tracks.size(), 1);
     EXPECT_EQ(store->importedAlbums().at(0).tracks.at(0).id, "ok.mp3");
 
+    // The skipped records leave the index at the first save, but not without a copy.
+    EXPECT_TRUE(skippedIndexCopies().isEmpty());
     store->deleteTracks({"ok.mp3"}, "Safe");
+    ASSERT_EQ(skippedIndexCopies().size(), 1);
+    EXPECT_EQ(readFile(root() + "/" + skippedIndexCopies().first()), original);
     store->deleteAlbum("Safe");
+    EXPECT_EQ(skippedIndexCopies().size(), 1); // once
     EXPECT_EQ(readFile(outside), "keep me");
+}
+
+TEST_F(AlbumStoreTest, OfAlbumsSharingAnIdOnlyTheFirstIsKept)
+{
+    writeFile(root() + "/Same/first.mp3");
+    writeFile(root() + "/Same/second.mp3");
+    const auto album = [](const char* name, const char* file) {
+        return ImportedAlbumRecord{"Same", name, std::nullopt, {{file, "t", "a", 1, file}}};
+    };
+    writeFile(indexPath(),
+              *encodeAlbumIndex({album("First", "first.mp3"), album("Second", "second.mp3"),
+                                 album("Third", "second.mp3")}));
+    const QByteArray original = readFile(indexPath());
+
+    const auto store = makeStore();
+    ASSERT_EQ(store->importedAlbums().size(), 1);
+    EXPECT_EQ(store->importedAlbums().at(0).name, "First");
+    store->renameAlbum("Same", "Renamed");
+    ASSERT_EQ(skippedIndexCopies().size(), 1);
+    EXPECT_EQ(readFile(root() + "/" + skippedIndexCopies().first()), original);
+    // Deleting the one album left deletes only its folder, once.
+    store->deleteAlbum("Same");
+    EXPECT_EQ(*decodeAlbumIndex(readFile(indexPath())), QList<ImportedAlbumRecord>());
+}
+
+TEST_F(AlbumStoreTest, AnIndexChangedOnDiskSinceItWasReadIsNeverOverwritten)
+{
+    writeAlbumWithTracks(1);
+    const auto store = makeStore();
+    const auto other = makeStore();
+    store->renameAlbum("A1", "Mine");
+    EXPECT_TRUE(store->errorMessage().isNull());
+    const QByteArray saved = readFile(indexPath());
+
+    // The other writer read the index before this save: its own save is refused, and the
+    // refusal is said.
+    other->renameAlbum("A1", "Theirs");
+    EXPECT_EQ(other->errorMessage(),
+              "Could not save albums: albums.json was changed by another program since "
+              "Calmcove read it, so it was left unchanged.");
+    EXPECT_EQ(readFile(indexPath()), saved);
+    // The writer that saved last still saves.
+    store->renameAlbum("A1", "Mine Again");
+    EXPECT_TRUE(store->errorMessage().isNull());
+    EXPECT_TRUE(readFile(indexPath()).contains("Mine Again"));
+}
+
+TEST_F(AlbumStoreTest, PartialFilesOfAKilledRunAreRemovedAtLaunch)
+{
+    writeAlbumWithTracks(1);
+    writeFile(root() + "/A1/.01-Song.mp3.partial", "half");
+    writeFile(root() + "/A1/.cover.png.partial", "half");
+    writeFile(root() + "/.partial/Calmcove-1234.download", "half");
+    writeFile(root() + "/.partial/Calmcove-5678/0001.part", "half");
+
+    const auto store = makeStore();
+    EXPECT_EQ(QDir(root() + "/A1").entryList(QDir::Files | QDir::Hidden),
+              QStringList({"01-Song.mp3"}));
+    EXPECT_FALSE(QFileInfo::exists(root() + "/.partial"));
+    EXPECT_EQ(store->importedAlbums().at(0).tracks.size(), 1);
 }
 
 TEST_F(AlbumStoreTest, SaveFailureKeepsAlbumsInMemoryAndSaysSo)

@@ -3,10 +3,12 @@
 // album, duplicates with scripted answers, progress texts and refused downloads.
 
 #include "albums/albumstore.h"
+#include "platform/apppaths.h"
 #include "platform/userdefaults.h"
 #include "rangetestserver.h"
 #include "scripteddialogs.h"
 #include "support/qtprinters.h"
+#include "support/smallfilesystem.h"
 #include "support/wavfile.h"
 
 #include <gtest/gtest.h>
@@ -48,8 +50,25 @@ protected:
     }
     void TearDown() override
     {
-        EXPECT_EQ(QDir(QDir::tempPath()).entryList({"Calmcove-*"}, QDir::AllEntries),
+        for (const QString& folder : {QDir::tempPath(), AppPaths::temporaryDirectory(),
+                                      m_store.rootDirectory() + "/.partial"})
+            EXPECT_EQ(
+                QDir(folder).entryList({"Calmcove-*"}, QDir::AllEntries | QDir::CaseSensitive),
+                QStringList())
+                << folder.toStdString();
+    }
+
+    // Imports `path` into a store kept in `root`; the job's message.
+    QString importInto(const QString& root, const char* path)
+    {
+        AlbumStore store(m_defaults, root);
+        store.enqueueURLImport(url(path));
+        for (int i = 0; i < 600 && store.isProcessingURLImportQueue(); ++i)
+            QTest::qWait(100);
+        EXPECT_FALSE(store.isProcessingURLImportQueue());
+        EXPECT_EQ(QDir(root + "/.partial").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                   QStringList());
+        return store.urlImportJobs().last().message;
     }
 
     test::RangeTestServer m_server;
@@ -163,6 +182,70 @@ TEST_F(URLImportTest, DuplicatesAskAndTargetAlbumsAreUsed)
     EXPECT_EQ(m_answers.asked, QStringList(3, "1|play|Mine"));
     EXPECT_EQ(trackIDs[2], trackIDs[0]);
     EXPECT_NE(trackIDs[3], trackIDs[0]);
+}
+
+TEST_F(URLImportTest, OnlyAFileThatDecodesAsAudioBecomesATrack)
+{
+    m_server.serve("/error.mp3", 200, "<html><body>Rate limited</body></html>", "audio/mpeg");
+    QByteArray noise(300000, Qt::Uninitialized);
+    for (qsizetype i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 7919 + 13) % 251);
+    m_server.serve("/noise.mp3", 200, noise, "audio/mpeg");
+    m_server.serve("/header.wav", 200, test::silentWav(3).left(44), "audio/wav");
+    for (const char* path : {"/error.mp3", "/noise.mp3", "/header.wav"})
+        m_store.enqueueURLImport(url(path));
+    waitForQueue();
+    EXPECT_EQ(messages(), QStringList(3, "The download finished without a usable file."));
+    EXPECT_TRUE(m_store.importedAlbums().isEmpty());
+    EXPECT_TRUE(
+        QDir(m_store.rootDirectory()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_FALSE(QFile::exists(m_store.rootDirectory() + "/albums.json"));
+}
+
+TEST_F(URLImportTest, TheSizeSettingEndsADownloadWithoutEnd)
+{
+    m_defaults.setValue(AlbumStore::urlImportMaximumBytesKey, 3 * 1048576);
+    m_server.setBehaviour({.endless = true});
+    m_store.enqueueURLImport(url("/endless.wav"));
+    waitForQueue();
+    EXPECT_EQ(messages(), QStringList("The file is larger than the URL import limit of 3.1 MB."));
+    EXPECT_TRUE(m_store.importedAlbums().isEmpty());
+
+    // A declared length above the limit fails before any body is fetched.
+    m_server.clearRecords();
+    m_server.setBehaviour({.claimedSize = 10'000'000'000LL});
+    m_store.enqueueURLImport(url("/huge.wav"));
+    waitForQueue();
+    EXPECT_EQ(m_store.urlImportJobs().last().message,
+              "The file is larger than the URL import limit of 3.1 MB.");
+    EXPECT_EQ(m_server.count("GET"), 0);
+}
+
+TEST_F(URLImportTest, ImportsOntoAnotherFileSystemAndStopsAtItsReserve)
+{
+    // The temporary folder stays where it is; the albums live on a file system of their own
+    // with 20 MiB above the 256 MiB reserve.
+    test::SmallFileSystem disk(276);
+    if (!disk.isMounted())
+        GTEST_SKIP() << disk.skipReason().toStdString();
+    const QString root = disk.path() + "/albums";
+    EXPECT_EQ(importInto(root, "/music/Rain_Song.mp3"), "Imported Rain Song to URL Imports.");
+    {
+        AlbumStore store(m_defaults, root);
+        ASSERT_EQ(store.importedAlbums().size(), 1);
+        QFile track(std::get<FileAudio>(store.importedAlbums().first().tracks.first().source).path);
+        ASSERT_TRUE(track.open(QIODevice::ReadOnly));
+        EXPECT_EQ(track.readAll(), test::silentWav(1));
+    }
+
+    m_server.setBehaviour({.endless = true});
+    EXPECT_EQ(importInto(root, "/endless.wav"),
+              "There is not enough free disk space to import this file; what was downloaded has "
+              "been deleted.");
+    m_server.setBehaviour({.claimedSize = 40 * 1048576});
+    EXPECT_EQ(importInto(root, "/big.wav"),
+              "There is not enough free disk space to import this file; what was downloaded has "
+              "been deleted.");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "app/appversion.h"
 #include "support/qtprinters.h"
 #include "support/tempxdg.h"
+#include "support/wavfile.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QThread>
 
 namespace calmcove {
@@ -32,6 +34,16 @@ QString storedSettings()
 QString instanceSocket()
 {
     return test::temporaryXdgRoot() + QStringLiteral("/runtime/calmcove.socket");
+}
+
+// The test's environment without any graphical display.
+QProcessEnvironment environmentWithoutDisplay()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& name : {QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"),
+                                QStringLiteral("QT_QPA_PLATFORM")})
+        environment.remove(name);
+    return environment;
 }
 
 // Starts the program and waits (however loaded the machine) until it listens.
@@ -69,6 +81,18 @@ TEST(ExecutableTest, PrintsItsVersion)
               QStringLiteral("calmcove ") + appVersion() + QLatin1Char('\n'));
 }
 
+TEST(ExecutableTest, HelpBeginsWithTheUsage)
+{
+    QProcess process;
+    process.start(executable(), {QStringLiteral("--help")});
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), 0);
+    const QString help = QString::fromUtf8(process.readAllStandardOutput());
+    EXPECT_TRUE(help.startsWith(QStringLiteral("Usage: calmcove [options] [FILE|FOLDER|URL...]\n")))
+        << help.toStdString();
+    EXPECT_TRUE(help.contains(QStringLiteral("--setting <KEY=VALUE>")));
+}
+
 TEST(ExecutableTest, RejectsAnUnknownOption)
 {
     QProcess process;
@@ -100,19 +124,23 @@ TEST(ExecutableTest, ASecondLaunchHandsItsFilesToTheRunningOne)
     QDir().mkpath(folder);
     QFile track(folder + QStringLiteral("/song.wav"));
     ASSERT_TRUE(track.open(QIODevice::WriteOnly));
-    track.write(QByteArray(64, '\0'));
+    track.write(test::silentWav(1));
     track.close();
 
+    // Both without a display: only the one that runs says it runs headless.
     QProcess running;
-    startAndWaitUntilListening(
-        running, {QStringLiteral("--headless"), QStringLiteral("--audio-output=null")});
+    running.setProcessEnvironment(environmentWithoutDisplay());
+    startAndWaitUntilListening(running, {QStringLiteral("--audio-output=null")});
 
     QProcess second;
+    second.setProcessEnvironment(environmentWithoutDisplay());
     second.setWorkingDirectory(test::temporaryXdgRoot());
-    second.start(executable(),
-                 {QStringLiteral("--audio-output=null"), QStringLiteral("Handed Over")});
+    second.start(executable(), {QStringLiteral("--audio-output=null"),
+                                QStringLiteral("--update-library"), QStringLiteral("Handed Over")});
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(QString::fromUtf8(second.readAllStandardError()), QString());
+    EXPECT_EQ(QString::fromUtf8(second.readAllStandardOutput()), QString());
 
     const QString index =
         test::temporaryXdgRoot() + QStringLiteral("/data/Calmcove/Imported Albums/albums.json");
@@ -128,6 +156,7 @@ TEST(ExecutableTest, ASecondLaunchHandsItsFilesToTheRunningOne)
     ::kill(static_cast<pid_t>(running.processId()), SIGTERM);
     EXPECT_TRUE(running.waitForFinished(10000));
     EXPECT_EQ(running.exitCode(), 0);
+    EXPECT_EQ(running.readAllStandardError().count("no graphical display found"), 1);
 }
 
 } // namespace

@@ -46,6 +46,38 @@ TEST(LaunchOptionsTest, FilesFoldersAndLinksToOpen)
                            QStringLiteral("HTTP://example.org/b.mp3")}));
 }
 
+TEST(LaunchOptionsTest, WindowRequestsTravelWithTheFilesToTheRunningInstance)
+{
+    const auto parsed = parse({QStringLiteral("--albums"), QStringLiteral("/abs/--albums")});
+    const auto& options = std::get<LaunchOptions>(parsed);
+    EXPECT_TRUE(options.showAlbumManager);
+    // A file named like the option stays a file: handed-over paths are absolute.
+    EXPECT_EQ(options.handOverArguments(),
+              QStringList({QStringLiteral("/abs/--albums"), QStringLiteral("--albums")}));
+    const HandedOverArguments albums = splitHandedOverArguments(options.handOverArguments());
+    EXPECT_EQ(albums.open, QStringList{QStringLiteral("/abs/--albums")});
+    EXPECT_TRUE(albums.showAlbumManager);
+    EXPECT_FALSE(albums.updateLibrary);
+    EXPECT_FALSE(albums.showPanel);
+
+    const auto both = std::get<LaunchOptions>(
+        parse({QStringLiteral("--update-library"), QStringLiteral("/abs/a.mp3")}));
+    EXPECT_TRUE(both.updateLibrary);
+    const HandedOverArguments handed = splitHandedOverArguments(both.handOverArguments());
+    EXPECT_EQ(handed.open, QStringList{QStringLiteral("/abs/a.mp3")});
+    EXPECT_TRUE(handed.updateLibrary);
+    EXPECT_FALSE(handed.showAlbumManager);
+
+    const auto panel = std::get<LaunchOptions>(parse({QStringLiteral("--panel")}));
+    EXPECT_TRUE(panel.showPanel);
+    EXPECT_TRUE(splitHandedOverArguments(panel.handOverArguments()).showPanel);
+    EXPECT_TRUE(splitHandedOverArguments(panel.handOverArguments()).open.isEmpty());
+
+    const auto plain = std::get<LaunchOptions>(parse({QStringLiteral("/abs/a.mp3")}));
+    EXPECT_EQ(plain.handOverArguments(), QStringList{QStringLiteral("/abs/a.mp3")});
+    EXPECT_FALSE(splitHandedOverArguments(plain.handOverArguments()).showAlbumManager);
+}
+
 TEST(LaunchOptionsTest, HelpVersionAndMistakes)
 {
     const auto version = std::get<LaunchExit>(parse({QStringLiteral("--version")}));
@@ -53,6 +85,7 @@ TEST(LaunchOptionsTest, HelpVersionAndMistakes)
     EXPECT_TRUE(version.text.startsWith(QStringLiteral("calmcove ")));
     const auto help = std::get<LaunchExit>(parse({QStringLiteral("--help")}));
     EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.text.startsWith(QStringLiteral("Usage: calmcove [options] ")));
     EXPECT_TRUE(help.text.contains(QStringLiteral("--setting")));
 
     for (const QStringList& wrong :

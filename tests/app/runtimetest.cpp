@@ -8,7 +8,9 @@
 #include "model/tracklibrary.h"
 #include "platform/userdefaults.h"
 #include "playback/audiocontroller.h"
+#include "shortcuts/shortcutmanager.h"
 #include "support/qtprinters.h"
+#include "support/wavfile.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
@@ -43,6 +45,53 @@ TEST(RuntimeTest, FirstLaunchPlaysAStarterTrackOnTheNextTurn)
     EXPECT_TRUE(runtime.controller().isPlaying());
 }
 
+// Accepts every hotkey and presses them on demand.
+class PressableHotkeys : public HotkeyBackend
+{
+public:
+    HotkeyRegistration registerHotkey(quint32 id, HotkeyCombination) override
+    {
+        registered << id;
+        return HotkeyRegistration::registered;
+    }
+    void unregisterHotkey(quint32 id) override { registered.removeAll(id); }
+    QString name() const override { return QStringLiteral("pressable"); }
+    QList<quint32> registered;
+};
+
+TEST(RuntimeTest, StoredShortcutIsRegisteredAtStartUpAndDrivesThePlayer)
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.path() + QStringLiteral("/settings.conf"));
+    defaults.setValue(ShortcutManager::defaultsKey,
+                      QByteArray(R"({"playPause":{"keyCode":49,"modifiers":6144}})"));
+    PressableHotkeys hotkeys;
+    PlatformServices services;
+    services.hotkeys = &hotkeys;
+    CalmcoveRuntime runtime(nullOutput(), defaults, services);
+    EXPECT_EQ(hotkeys.registered, QList<quint32>{1});
+    EXPECT_EQ(runtime.shortcutManager().controller(), &runtime.controller());
+
+    // Pressed before the deferred play(): that play() then finds it playing already.
+    Q_EMIT hotkeys.activated(1);
+    EXPECT_TRUE(runtime.controller().isPlaying());
+    Q_EMIT hotkeys.activated(1);
+    EXPECT_FALSE(runtime.controller().isPlaying());
+}
+
+TEST(RuntimeTest, WithoutAHotkeyFacilityStoredShortcutsAreRefused)
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.path() + QStringLiteral("/settings.conf"));
+    const QByteArray stored(R"({"next":{"keyCode":124,"modifiers":6144}})");
+    defaults.setValue(ShortcutManager::defaultsKey, stored);
+    CalmcoveRuntime runtime(nullOutput(), defaults);
+    EXPECT_TRUE(runtime.shortcutManager().shortcuts().isEmpty());
+    EXPECT_EQ(runtime.shortcutManager().errorMessage(),
+              ShortcutManager::registrationFailureMessage(ShortcutAction::next));
+    EXPECT_EQ(defaults.value(ShortcutManager::defaultsKey).toByteArray(), stored);
+}
+
 TEST(RuntimeTest, LibraryChangesReachTheAlbumBeforeThePlayer)
 {
     QTemporaryDir dir;
@@ -69,6 +118,7 @@ TEST(RuntimeTest, OpenImportsPathsAndQueuesLinks)
     CalmcoveRuntime runtime(nullOutput(), defaults);
     QFile song(dir.path() + QStringLiteral("/song.wav"));
     ASSERT_TRUE(song.open(QIODevice::WriteOnly));
+    song.write(test::silentWav(1)); // only real audio becomes a track
     song.close();
 
     const qsizetype before = runtime.albumStore().importedAlbums().size();

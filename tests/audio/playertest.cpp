@@ -2,6 +2,7 @@
 // of a start inside the file, and robustness (a busy main thread, no sound server).
 
 #include "audio/nulloutput.h"
+#include "audio/playerstage.h"
 #include "audio/pulseoutput.h"
 #include "audiotestsupport.h"
 
@@ -143,7 +144,8 @@ TEST(PlayerTest, QueuedSegmentsPlayBackToBackWithoutAGap)
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
     const std::vector<float> left = offline.channel(0);
     // The three halves form one continuous tone: no sample is missing at the joins.
-    for (std::size_t i = 441; i + 1 < std::size_t(1.5 * rate); ++i)
+    const auto fadedIn = std::size_t(PlayerStage::fadeSeconds * rate) + 1;
+    for (std::size_t i = fadedIn; i + 1 < std::size_t(1.5 * rate); ++i)
         ASSERT_NEAR(left[i],
                     0.5 * std::sin(2 * std::numbers::pi * 441 * double(i % (rate / 2)) / rate),
                     1e-3)
@@ -167,7 +169,8 @@ TEST(PlayerTest, SampleTimeCountsFileFramesSinceTheLastStop)
     offline.render(rate / 2);
     offline.player().play();
     const qint64 resumed = *offline.player().sampleTime();
-    EXPECT_NEAR(double(resumed), 24000.0 + 0.005 * 48000, 2.0) << "a pause keeps the time";
+    EXPECT_NEAR(double(resumed), 24000.0 + PlayerStage::fadeSeconds * 48000, 2.0)
+        << "a pause keeps the time (and what faded out)";
     offline.player().stop();
     offline.scheduleFile(path);
     offline.player().play();

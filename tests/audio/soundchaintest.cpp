@@ -2,6 +2,7 @@
 // the pitch-keeping speed change, the reverb's wet share, the volume, and how settings
 // glide in while audio plays.
 
+#include "audio/playerstage.h"
 #include "audio/soundpreset.h"
 #include "audio/timestretch.h"
 #include "audiotestsupport.h"
@@ -129,8 +130,8 @@ TEST(SoundChainTest, NeutralChainPlaysTheFileUnchanged)
     std::vector<float> source(2 * rate);
     ASSERT_EQ(decoder.read(source.data(), rate), rate);
     const std::vector<float>& played = offline.capture().audio();
-    // After the 5 ms fade-in, sample for sample.
-    const std::size_t from = 2 * 441;
+    // After the fade-in, sample for sample.
+    const std::size_t from = 2 * (std::size_t(PlayerStage::fadeSeconds * rate) + 1);
     EXPECT_TRUE(std::equal(source.begin() + from, source.end(), played.begin() + from));
 }
 

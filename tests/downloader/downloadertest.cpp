@@ -2,9 +2,11 @@
 
 #include "downloader/downloadengine.h"
 #include "downloader/fasturldownloader.h"
+#include "platform/apppaths.h"
 #include "rangetestserver.h"
 
 #include "support/loopback.h"
+#include "support/smallfilesystem.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -12,8 +14,10 @@
 #include <QCoreApplication>
 #include <QCoro/QCoroTask>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSslConfiguration>
@@ -40,11 +44,11 @@ QByteArray randomBytes(qint64 size, quint32 seed)
     return bytes;
 }
 
-// Anything of ours left in the (per-process) temporary directory.
-QStringList leftovers()
+// Anything of ours left in Calmcove's (per-process) temporary folder.
+QStringList leftovers(const QString& folder = AppPaths::temporaryDirectory())
 {
-    return QDir(QDir::tempPath())
-        .entryList({"Calmcove-*"}, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    return QDir(folder).entryList({"Calmcove-*"},
+                                  QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
 // Runs the event loop until `task` is done (the result type has no empty state, which
@@ -77,17 +81,20 @@ FastURLDownloader::Timeouts quickTimeouts()
 }
 
 // Downloads `url`, reads the result and deletes it as the import would.
-Outcome fetch(FastURLDownloader& downloader, const QUrl& url)
+Outcome fetch(FastURLDownloader& downloader, const QUrl& url, const DownloadLimits& limits = {})
 {
     auto outcome = std::make_shared<Outcome>(Outcome{FileSystemError{}});
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [outcome] { ++outcome->ticks; });
     ticker.start(10);
-    outcome->result = wait(downloader.download(url, [outcome](qint64 written, qint64 expected) {
-        outcome->progress.append({written, expected});
-        outcome->progressOnMainThread &=
-            QThread::currentThread() == QCoreApplication::instance()->thread();
-    }));
+    outcome->result = wait(downloader.download(
+        url,
+        [outcome](qint64 written, qint64 expected) {
+            outcome->progress.append({written, expected});
+            outcome->progressOnMainThread &=
+                QThread::currentThread() == QCoreApplication::instance()->thread();
+        },
+        limits));
     ticker.stop();
     if (outcome->result) {
         QFile file(outcome->result->path());
@@ -102,6 +109,17 @@ Outcome fetch(const QUrl& url, FastURLDownloader::Timeouts timeouts = quickTimeo
 {
     FastURLDownloader downloader(timeouts);
     return fetch(downloader, url);
+}
+
+Outcome fetch(const QUrl& url, const DownloadLimits& limits)
+{
+    FastURLDownloader downloader(quickTimeouts());
+    return fetch(downloader, url, limits);
+}
+
+bool failedWith(const Outcome& outcome, DownloadFailure failure)
+{
+    return !outcome.result && outcome.result.error() == DownloadError(failure);
 }
 
 // The download succeeded and brought exactly `file`.
@@ -429,6 +447,74 @@ TEST_F(DownloaderTest, DestroyingTheDownloaderCancelsWhatRuns)
 
     EXPECT_EQ(transferError(wait(std::move(task))), QNetworkReply::OperationCanceledError);
     EXPECT_EQ(progressCalls, 0);
+}
+
+TEST_F(DownloaderTest, NeverWritesMoreThanTheCap)
+{
+    const QByteArray file = randomBytes(3 * C + 5, 21);
+    server.setFiles({file});
+    // A body without a length is cut as it passes the cap; one that fits arrives whole.
+    server.setBehaviour({.endless = true});
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(
+        failedWith(fetch(server.url(), {.maximumBytes = 8 * C}), DownloadFailure::fileTooLarge));
+    EXPECT_LT(clock.elapsed(), 20000);
+    server.setBehaviour({.sendContentLength = false});
+    EXPECT_TRUE(delivered(fetch(server.url(), {.maximumBytes = file.size()}), file));
+
+    // A declared length above the cap fails before any body is asked for, a range included.
+    server.clearRecords();
+    server.setBehaviour({.claimedSize = 10'000'000'000LL});
+    EXPECT_TRUE(failedWith(fetch(server.url(), {.maximumBytes = qint64(2) << 30}),
+                           DownloadFailure::fileTooLarge));
+    EXPECT_EQ(server.count("GET"), 0);
+    EXPECT_TRUE(server.rangesRequested().empty());
+    server.setBehaviour({.answerHead = false, .claimedSize = 10'000'000'000LL});
+    EXPECT_TRUE(
+        failedWith(fetch(server.url(), {.maximumBytes = 8 * C}), DownloadFailure::fileTooLarge));
+    EXPECT_TRUE(server.rangesRequested().empty());
+
+    // The cap itself is allowed, on the ranged path too.
+    server.setBehaviour({});
+    EXPECT_TRUE(delivered(fetch(server.url(), {.maximumBytes = file.size()}), file));
+}
+
+TEST_F(DownloaderTest, KeepsTheFreeSpaceReserveAndDeletesWhatItWrote)
+{
+    test::SmallFileSystem disk(24);
+    if (!disk.isMounted())
+        GTEST_SKIP() << disk.skipReason().toStdString();
+    const DiskReserve reserve{.minimumBytes = 8 * 1048576, .fraction = 0.0};
+    const QByteArray file = randomBytes(3 * C, 22);
+    server.setFiles({file});
+
+    // Room for the file above the reserve: it arrives, in the folder asked for.
+    server.setBehaviour({.sendContentLength = false});
+    FastURLDownloader downloader(quickTimeouts());
+    const Result fitting =
+        wait(downloader.download(server.url(), {}, {.folder = disk.path(), .reserve = reserve}));
+    ASSERT_TRUE(fitting);
+    EXPECT_EQ(QFileInfo(fitting->path()).absolutePath(), QFileInfo(disk.path()).absoluteFilePath());
+    QFile::remove(fitting->path());
+
+    // An endless body stops at the reserve, a declared length beyond it at once, and a
+    // second folder (the albums') counts as much as the working one.
+    server.setBehaviour({.endless = true});
+    EXPECT_TRUE(failedWith(fetch(server.url(), {.folder = disk.path(), .reserve = reserve}),
+                           DownloadFailure::notEnoughDiskSpace));
+    EXPECT_EQ(leftovers(disk.path()), QStringList());
+    server.clearRecords();
+    server.setBehaviour({.claimedSize = 20 * 1048576});
+    EXPECT_TRUE(failedWith(fetch(server.url(), {.folder = disk.path(), .reserve = reserve}),
+                           DownloadFailure::notEnoughDiskSpace));
+    EXPECT_EQ(server.count("GET"), 0);
+    server.setBehaviour({});
+    EXPECT_TRUE(failedWith(
+        fetch(server.url(), {.reservedFolders = {disk.path()},
+                             .reserve = {.minimumBytes = 23 * 1048576, .fraction = 0.0}}),
+        DownloadFailure::notEnoughDiskSpace));
+    EXPECT_EQ(leftovers(disk.path()), QStringList());
 }
 
 } // namespace

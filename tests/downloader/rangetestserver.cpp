@@ -96,6 +96,19 @@ void RangeTestServer::setBehaviour(Behaviour behaviour)
     m_behaviour = std::move(behaviour);
 }
 
+namespace {
+
+// `length` bytes of `file` repeated without end, from `offset` on.
+std::string repeated(const QByteArray& file, size_t offset, size_t length)
+{
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i)
+        bytes[i] = file.at(qsizetype((offset + i) % size_t(file.size())));
+    return bytes;
+}
+
+} // namespace
+
 void RangeTestServer::serve(const std::string& path, int status, const QByteArray& body,
                             std::string type)
 {
@@ -154,7 +167,15 @@ void RangeTestServer::answer(const Request& request, httplib::Response& reply)
         reply.set_header("ETag", entityTag);
     reply.set_header("Last-Modified", lastModified);
 
-    const long long size = file->size();
+    if (behaviour.endless && request.method == "GET") {
+        reply.status = 200;
+        return reply.set_chunked_content_provider(
+            "audio/mpeg", [this, file](size_t offset, httplib::DataSink& sink) {
+                const std::string block = repeated(*file, offset, 64 * 1024);
+                return !m_stopping && sink.write(block.data(), block.size());
+            });
+    }
+    const long long size = behaviour.claimedSize >= 0 ? behaviour.claimedSize : file->size();
     long long first = 0;
     long long count = size;
     bool partial = isRange && behaviour.honourRanges;
@@ -171,7 +192,8 @@ void RangeTestServer::answer(const Request& request, httplib::Response& reply)
             return reply.set_header("Content-Range", "bytes */" + std::to_string(size));
         }
         count = std::max(last - first + 1 - behaviour.rangeLengthError, 0LL);
-        if (first + count > size) { // a surplus past the end of the file: filler bytes
+        if (behaviour.claimedSize < 0 && first + count > size) {
+            // a surplus past the end of the file: filler bytes
             auto padded = std::make_shared<QByteArray>(file->mid(first));
             padded->append(QByteArray(first + count - size, 'x'));
             file = std::move(padded);
@@ -195,7 +217,9 @@ void RangeTestServer::answer(const Request& request, httplib::Response& reply)
 
     const char* data = file->constData() + first;
     const auto start = steady_clock::now();
-    const auto send = [this, file, data, count, start, drop = behaviour.dropAfterBytes,
+    const bool claimed = behaviour.claimedSize >= 0;
+    const auto send = [this, file, data, first, count, start, claimed,
+                       drop = behaviour.dropAfterBytes,
                        pace = behaviour.bytesPerSecond](size_t offset, httplib::DataSink& sink) {
         const auto at = static_cast<long long>(offset);
         if (drop >= 0 && at >= drop)
@@ -205,8 +229,13 @@ void RangeTestServer::answer(const Request& request, httplib::Response& reply)
             return true;
         }
         const long long block = std::min({count - at, 64LL * 1024, drop < 0 ? count : drop - at});
-        if (m_stopping || !sink.write(data + offset, size_t(block)))
+        if (claimed) {
+            const std::string bytes = repeated(*file, size_t(first) + offset, size_t(block));
+            if (m_stopping || !sink.write(bytes.data(), bytes.size()))
+                return false;
+        } else if (m_stopping || !sink.write(data + offset, size_t(block))) {
             return false;
+        }
         if (pace > 0)
             sleepUntil(start + microseconds((at + block) * 1000000 / pace), m_stopping);
         return true;

@@ -45,6 +45,10 @@ public:
         std::chrono::milliseconds headDelay{0};
         long long dropAfterBytes = -1; // every body hangs up after this many bytes
         long long bytesPerSecond = 0;  // per connection; 0: as fast as possible
+        // The file's bytes repeated: as a chunked body that never ends, or as a file of
+        // this many bytes (ranges included) whatever the real file's size. -1: off.
+        bool endless = false;
+        long long claimedSize = -1;
     };
 
     struct Request

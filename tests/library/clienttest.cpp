@@ -2,6 +2,7 @@
 // the retry policy, the pack choice with its fallbacks, and streamed track downloads.
 
 #include "librarytesting.h"
+#include "platform/apppaths.h"
 
 #include <gtest/gtest.h>
 
@@ -246,7 +247,8 @@ TEST_F(ClientTest, DownloadStreamsIntoATemporaryFileAndHashesOnTheWay)
                     .match(QFileInfo(file->path).fileName())
                     .hasMatch())
         << file->path.toStdString();
-    EXPECT_EQ(QFileInfo(file->path).absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+    EXPECT_EQ(QFileInfo(file->path).absolutePath(),
+              QFileInfo(AppPaths::temporaryDirectory()).absoluteFilePath());
     EXPECT_EQ(file->size, 300000);
     EXPECT_EQ(file->sha256, track.sha256);
     QFile written(file->path);

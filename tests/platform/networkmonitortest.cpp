@@ -19,7 +19,7 @@ TEST(NetworkInformationMonitorTest, ReportsAfterWatchAndNotAfterUnwatch)
     QList<NetworkPath> reports;
     bool onMainThread = true;
     const auto first = monitor.watch([&](const NetworkPath& path) {
-        onMainThread = onMainThread && QThread::currentThread() == qApp->thread();
+        onMainThread = onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
         reports.append(path);
     });
     EXPECT_TRUE(reports.isEmpty()) << "never from inside watch()";

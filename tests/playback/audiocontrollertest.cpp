@@ -11,6 +11,7 @@
 #include "support/qtprinters.h"
 
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
 #include <limits>
 #include <QCoreApplication>
@@ -503,6 +504,66 @@ TEST(FormatTimeTest, MinutesAndSeconds)
     EXPECT_EQ(formatTime(-3), QStringLiteral("0:00"));
     EXPECT_EQ(formatTime(59.99), QStringLiteral("0:59"));
     EXPECT_EQ(formatTime(std::numeric_limits<double>::quiet_NaN()), QStringLiteral("0:00"));
+}
+
+// The desktop display hears of exactly the changes it must see, once each; the clock and
+// a track ending while paused say nothing.
+TEST_F(AudioControllerTest, PublishesTheNowPlayingTableAtItsMoments)
+{
+    m_library.installed = {QStringLiteral("morning-tea-steam"),
+                           QStringLiteral("dusty-window-light"), QStringLiteral("corner-bookshop")};
+    QSignalSpy published(&controller(), &AudioController::nowPlayingUpdated);
+    QSignalSpy jumped(&controller(), &AudioController::positionJumped);
+    const auto state = [this] { return controller().nowPlayingInfo().state; };
+
+    const struct
+    {
+        const char* step;
+        std::function<void()> action;
+        int publications;
+        int jumps;
+        NowPlayingInfo::State state;
+    } steps[] = {
+        {"play", [&] { controller().play(); }, 1, 0, NowPlayingInfo::State::playing},
+        {"clock", [&] { advance(10); }, 0, 0, NowPlayingInfo::State::playing},
+        {"seek while playing", [&] { controller().seek(0.5); }, 1, 1,
+         NowPlayingInfo::State::playing},
+        {"pause",
+         [&] {
+             m_engine.advance(2); // not read by the clock yet
+             controller().pause();
+             EXPECT_DOUBLE_EQ(controller().currentTime(), 0.5 * 100 + 2); // no tick needed
+         },
+         1, 0, NowPlayingInfo::State::paused},
+        {"seek while paused", [&] { controller().seek(0.25); }, 1, 1,
+         NowPlayingInfo::State::paused},
+        {"next while paused", [&] { controller().next(); }, 1, 0, NowPlayingInfo::State::paused},
+        {"stop", [&] { controller().stop(); }, 1, 1, NowPlayingInfo::State::stopped},
+        {"library re-check", [&] { controller().handleBuiltInLibraryChanged(); }, 1, 0,
+         NowPlayingInfo::State::stopped},
+        {"failed start",
+         [&] {
+             m_engine.running = false;
+             m_engine.startError = QStringLiteral("no device");
+             controller().play();
+         },
+         1, 0, NowPlayingInfo::State::paused},
+    };
+    for (const auto& step : steps) {
+        published.clear();
+        jumped.clear();
+        step.action();
+        EXPECT_EQ(published.count(), step.publications) << step.step;
+        EXPECT_EQ(jumped.count(), step.jumps) << step.step;
+        EXPECT_EQ(state(), step.state) << step.step;
+    }
+
+    const NowPlayingInfo info = controller().nowPlayingInfo();
+    EXPECT_EQ(info.trackID, controller().currentTrack().id);
+    EXPECT_EQ(info.albumTitle, TrackLibrary::builtInAlbum().name);
+    EXPECT_EQ(info.artwork, TrackLibrary::builtInAlbum().artwork);
+    EXPECT_EQ(info.rate, 0); // not playing
+    EXPECT_EQ(info.defaultRate, controller().playbackRate());
 }
 
 } // namespace

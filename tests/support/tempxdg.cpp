@@ -29,6 +29,8 @@ TemporaryXdgDirectories::TemporaryXdgDirectories()
     point("TMPDIR", "tmp");
     // The runtime directory holds the single-instance socket: never reach the user's own.
     point("XDG_RUNTIME_DIR", "runtime");
+    // The session bus is the user's too: tests that want one start their own.
+    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
     QFile::setPermissions(g_root + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }

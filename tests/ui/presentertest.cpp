@@ -2,7 +2,10 @@
 
 #include "uitestsupport.h"
 
+#include "app/appsettings.h"
 #include "model/tracklibrary.h"
+#include "platform/virtualkeys.h"
+#include "shortcuts/shortcutmanager.h"
 #include "ui/advancedpresenter.h"
 #include "ui/librarystatuspresenter.h"
 #include "ui/nowplayingpresenter.h"
@@ -10,11 +13,13 @@
 #include "ui/panelplacement.h"
 #include "ui/shortcutspresenter.h"
 #include "ui/symbols.h"
+#include "updates/appstoreversionchecker.h"
 
 #include <gtest/gtest.h>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QSignalSpy>
 
 namespace calmcove {
 namespace {
@@ -98,54 +103,49 @@ TEST(PresenterTest, NoSongsShowsTheCloudNoticeOnlyWhileBusy)
 
 TEST(PresenterTest, AdvancedSummaryJoinsItsParts)
 {
-    test::ScriptedSettings settings;
-    AdvancedPresenter advanced(&settings);
+    PanelHarness h;
+    AdvancedPresenter advanced(&h.runtime->appSettings(), &h.runtime->appStoreVersionChecker());
+    advanced.setAutomaticUpdates(false);
     EXPECT_EQ(advanced.summary(), QStringLiteral("Off"));
-    settings.login = true;
+    advanced.setLaunchAtLogin(true);
     EXPECT_EQ(advanced.summary(), QStringLiteral("Login"));
-    settings.updates = true;
+    advanced.setAutomaticUpdates(true);
     EXPECT_EQ(advanced.summary(), QStringLiteral("Login - App updates"));
-    settings.login = false;
+    advanced.setLaunchAtLogin(false);
     EXPECT_EQ(advanced.summary(), QStringLiteral("App updates"));
-    settings.updateError = QStringLiteral("busy");
-    settings.loginError = QStringLiteral("refused");
-    EXPECT_EQ(advanced.messages(),
-              (QStringList{QStringLiteral("refused"), QStringLiteral("busy")}));
-    EXPECT_EQ(AdvancedPresenter(nullptr).summary(), QStringLiteral("Off"));
+    EXPECT_EQ(AdvancedPresenter(nullptr, nullptr).summary(), QStringLiteral("Off"));
 }
 
 TEST(PresenterTest, ShortcutRowsRecordingAndClearAll)
 {
-    test::ScriptedShortcuts table;
-    ShortcutsPresenter shortcuts(&table);
+    PanelHarness h;
+    ShortcutManager& manager = h.runtime->shortcutManager();
+    ShortcutsPresenter shortcuts(&manager);
     EXPECT_EQ(shortcuts.summary(), QStringLiteral("Not set"));
     EXPECT_FALSE(shortcuts.showsClearAll());
     EXPECT_EQ(shortcuts.rows()[2].title, QStringLiteral("Back"));
     EXPECT_EQ(shortcuts.rows()[0].buttonText, QStringLiteral("Set"));
 
-    shortcuts.startRecording(1);
+    QSignalSpy changes(&shortcuts, &ShortcutsPresenter::changed);
+    shortcuts.startRecording(ShortcutAction::next);
+    EXPECT_EQ(changes.size(), 1);
     EXPECT_EQ(shortcuts.rows()[1].buttonText, QStringLiteral("Listening"));
     EXPECT_FALSE(shortcuts.rows()[1].buttonEnabled);
     EXPECT_EQ(shortcuts.rows()[1].detail, QStringLiteral("Press shortcut"));
-    QKeyEvent shiftA(QEvent::KeyPress, Qt::Key_A, Qt::ShiftModifier);
-    EXPECT_TRUE(shortcuts.handleKeyPress(shiftA));
-    EXPECT_TRUE(shortcuts.isRecording()) << "Shift alone makes no shortcut";
-    QKeyEvent ctrlK(QEvent::KeyPress, Qt::Key_K, Qt::ControlModifier);
-    EXPECT_TRUE(shortcuts.handleKeyPress(ctrlK));
-    EXPECT_FALSE(shortcuts.isRecording());
+    manager.setShortcut({40, carbon::controlKey}, ShortcutAction::next);
+    shortcuts.stopRecording();
     EXPECT_EQ(shortcuts.summary(), QStringLiteral("1 set"));
     EXPECT_EQ(shortcuts.rows()[1].buttonText, QStringLiteral("Change"));
+    EXPECT_EQ(shortcuts.rows()[1].detail, QStringLiteral("\u2303K"));
     EXPECT_TRUE(shortcuts.rows()[1].showsClear);
     EXPECT_EQ(shortcuts.rows()[1].clearHelp, QStringLiteral("Clear Next"));
     EXPECT_TRUE(shortcuts.showsClearAll());
 
-    shortcuts.startRecording(0);
-    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    shortcuts.handleKeyPress(escape);
-    EXPECT_FALSE(shortcuts.isRecording());
-    table.bound[2] = QStringLiteral("Ctrl+B");
+    manager.setShortcut({11, carbon::controlKey}, ShortcutAction::previous);
     EXPECT_EQ(shortcuts.summary(), QStringLiteral("2 set"));
+    shortcuts.startRecording(ShortcutAction::playPause);
     shortcuts.clearAll();
+    EXPECT_FALSE(shortcuts.isRecording());
     EXPECT_EQ(shortcuts.summary(), QStringLiteral("Not set"));
 }
 

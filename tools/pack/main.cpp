@@ -1,9 +1,13 @@
-// calmcove-pack: publishes track-library packs and serves them for development.
+// calmcove-pack: publishes track-library packs and application releases, and serves them
+// for development.
 //
 //   calmcove-pack build --input DIR --output DIR --version V --base-url https://HOST[:PORT]/PATH
 //                       [--metadata FILE.json] [--minimum-app-version V] [--tag T]
 //   calmcove-pack serve --root DIR --cert PEM --key PEM [--host 127.0.0.1] [--port N]
 //   calmcove-pack make-ca --output DIR [--host 127.0.0.1]
+//   calmcove-pack keygen --output DIR
+//   calmcove-pack release --archive FILE --feed FEED.json --key PRIVATE.pem --version V
+//                         --url URL [--notes TEXT] [--minimum-version V] [--release-page URL]
 //
 // Exit status: 0 done, 1 failed (the reason on standard error), 2 wrong usage.
 
@@ -11,6 +15,7 @@
 #include "media/medialog.h"
 #include "tools/pack/certificateauthority.h"
 #include "tools/pack/packbuilder.h"
+#include "tools/pack/releasepublisher.h"
 #include "tools/pack/staticfileserver.h"
 
 #include <csignal>
@@ -29,6 +34,10 @@ const char usage[] =
     "                      [--metadata FILE.json] [--minimum-app-version V] [--tag T]\n"
     "  calmcove-pack serve --root DIR --cert PEM --key PEM [--host 127.0.0.1] [--port 8443]\n"
     "  calmcove-pack make-ca --output DIR [--host 127.0.0.1]\n"
+    "  calmcove-pack keygen --output DIR\n"
+    "  calmcove-pack release --archive FILE --feed FEED.json --key PRIVATE.pem --version V\n"
+    "                        --url URL [--notes TEXT] [--minimum-version V]\n"
+    "                        [--release-page URL]\n"
     "\n"
     "build    writes <output>/<version>/ (the .m4a files of the input folder and their\n"
     "         manifest) and adds the pack to <output>/index.json. URL is the https address\n"
@@ -38,7 +47,14 @@ const char usage[] =
     "serve    serves a folder over HTTPS (GET, HEAD, byte ranges) until SIGINT or SIGTERM;\n"
     "         prints its URL. Port 0 picks a free port.\n"
     "make-ca  writes ca.pem, ca-key.pem, server.pem and server-key.pem: a new local CA and a\n"
-    "         server certificate for the host.\n";
+    "         server certificate for the host.\n"
+    "keygen   writes calmcove-release-key.pem (Ed25519, PKCS#8) and calmcove-release-key.pub.pem\n"
+    "         (SubjectPublicKeyInfo); build Calmcove with CALMCOVE_UPDATE_PUBLIC_KEY set to\n"
+    "         the public file's base64 line. Check a signature with: openssl pkeyutl -verify\n"
+    "         -pubin -inkey calmcove-release-key.pub.pem -rawin -in FILE -sigfile SIG\n"
+    "release  signs a release archive (calmcove-V-linux-x86_64.tar.xz) and adds it to the\n"
+    "         update feed, replacing an entry of the same version. URL is the archive's\n"
+    "         https address; serve the feed's folder with serve.\n";
 
 void printError(const QString& message)
 {
@@ -203,6 +219,62 @@ int runMakeCA(const QStringList& arguments)
     return 0;
 }
 
+int runKeygen(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    if (!parse(parser, arguments, {valueOption("output", "folder for the key files")},
+               {QStringLiteral("output")}))
+        return usageError(QStringLiteral("keygen: wrong usage"));
+    const PackResult<ReleaseKeyFiles> files =
+        makeReleaseKeys(parser.value(QStringLiteral("output")));
+    if (!files) {
+        printError(files.message());
+        return 1;
+    }
+    std::printf("Private key (keep it secret): %s\nPublic key: %s\n", qPrintable(files->privateKey),
+                qPrintable(files->publicKey));
+    return 0;
+}
+
+int runRelease(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    if (!parse(parser, arguments,
+               {valueOption("archive", "the release archive"),
+                valueOption("feed", "the update feed (JSON), created when missing"),
+                valueOption("key", "the Ed25519 private key (PEM)"),
+                valueOption("version", "the release's version"),
+                valueOption("url", "https address of the archive"),
+                valueOption("notes", "short release notes"),
+                valueOption("minimum-version", "lowest version that may update to it"),
+                valueOption("release-page", "web page of the release")},
+               {QStringLiteral("archive"), QStringLiteral("feed"), QStringLiteral("key"),
+                QStringLiteral("version"), QStringLiteral("url")}))
+        return usageError(QStringLiteral("release: wrong usage"));
+    ReleaseOptions options;
+    options.archivePath = parser.value(QStringLiteral("archive"));
+    options.feedPath = parser.value(QStringLiteral("feed"));
+    options.privateKeyPath = parser.value(QStringLiteral("key"));
+    options.version = parser.value(QStringLiteral("version"));
+    options.archiveURL = QUrl(parser.value(QStringLiteral("url")), QUrl::StrictMode);
+    options.notes = parser.value(QStringLiteral("notes"));
+    if (parser.isSet(QStringLiteral("minimum-version")))
+        options.minimumVersion = parser.value(QStringLiteral("minimum-version"));
+    if (parser.isSet(QStringLiteral("release-page")))
+        options.releasePage = QUrl(parser.value(QStringLiteral("release-page")), QUrl::StrictMode);
+    const PackResult<ReleaseReport> report = publishRelease(options);
+    if (!report) {
+        printError(report.message());
+        return 1;
+    }
+    std::printf(
+        "%s Calmcove %s (%lld bytes, SHA-256 %s) in %s, which lists %d release(s)\n",
+        report->replacedEarlierEntry ? "Replaced" : "Added", qPrintable(report->release.version),
+        static_cast<long long>(report->release.byteCount), qPrintable(report->release.sha256),
+        qPrintable(options.feedPath), report->releaseCount);
+    return 0;
+}
+
 } // namespace
 } // namespace calmcove
 
@@ -224,6 +296,10 @@ int main(int argc, char** argv)
         return calmcove::runServe(arguments);
     if (command == QLatin1String("make-ca"))
         return calmcove::runMakeCA(arguments);
+    if (command == QLatin1String("keygen"))
+        return calmcove::runKeygen(arguments);
+    if (command == QLatin1String("release"))
+        return calmcove::runRelease(arguments);
     return calmcove::usageError(command.isEmpty()
                                     ? QStringLiteral("a command is needed")
                                     : QStringLiteral("unknown command \"%1\"").arg(command));

@@ -1,5 +1,5 @@
-// Runs GoogleTest inside a QApplication on the offscreen platform, with private XDG
-// directories.
+// Runs GoogleTest inside a QApplication (widget tests, offscreen unless a platform is
+// named) with private XDG directories.
 
 #include "support/tempxdg.h"
 
