@@ -36,7 +36,9 @@ StatusBarController::StatusBarController(const PlayerPanelInputs& inputs, TrayMo
         // No context menu: a right click must reach us as an activation.
         connect(m_statusItem, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason == QSystemTrayIcon::Trigger)
+                    // A quick second click arrives as a double click; it is a click too.
+                    if (reason == QSystemTrayIcon::Trigger ||
+                        reason == QSystemTrayIcon::DoubleClick)
                         handleStatusItemClick(Qt::LeftButton);
                     else if (reason == QSystemTrayIcon::Context)
                         handleStatusItemClick(Qt::RightButton);

@@ -7,7 +7,7 @@
 
 namespace calmcove::test {
 
-XvfbSession::XvfbSession()
+XvfbSession::XvfbSession(QSize screen)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) {
         m_failure = QStringLiteral("Xvfb is not installed");
@@ -19,9 +19,10 @@ XvfbSession::XvfbSession()
             continue;
         const QString display = QStringLiteral(":%1").arg(number);
         m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_server.start(QStringLiteral("Xvfb"), {display, QStringLiteral("-nolisten"),
-                                                QStringLiteral("tcp"), QStringLiteral("-screen"),
-                                                QStringLiteral("0"), QStringLiteral("640x480x24")});
+        m_server.start(QStringLiteral("Xvfb"),
+                       {display, QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                        QStringLiteral("-screen"), QStringLiteral("0"),
+                        QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height())});
         const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
         const QDeadlineTimer deadline(15000);
         while (m_server.state() != QProcess::NotRunning && !QFileInfo::exists(socket) &&

@@ -4,6 +4,7 @@
 // display number, ended with this object.
 
 #include <QProcess>
+#include <QSize>
 #include <QString>
 
 namespace calmcove::test {
@@ -11,7 +12,7 @@ namespace calmcove::test {
 class XvfbSession
 {
 public:
-    XvfbSession();
+    explicit XvfbSession(QSize screen = {640, 480});
     ~XvfbSession();
     XvfbSession(const XvfbSession&) = delete;
     XvfbSession& operator=(const XvfbSession&) = delete;
