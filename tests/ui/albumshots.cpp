@@ -13,6 +13,8 @@
 #include "playback/audiocontroller.h"
 #include "playback/audioengineadapter.h"
 #include "rangetestserver.h"
+#include "screenshotlook.h"
+#include "support/wavfile.h"
 #include "ui/albumdetailpanel.h"
 #include "ui/albummanagerviewmodel.h"
 #include "ui/albummanagerwindow.h"
@@ -20,15 +22,12 @@
 #include "ui/createalbumdialog.h"
 #include "ui/urlimportview.h"
 
-#include <cstdio>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
-#include <QStyleFactory>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,51 +35,6 @@
 using namespace calmcove;
 
 namespace {
-
-QPalette darkPalette()
-{
-    QPalette palette;
-    const QColor window(0x26, 0x28, 0x2c), base(0x1c, 0x1d, 0x20), text(0xe8, 0xe8, 0xea);
-    palette.setColor(QPalette::Window, window);
-    palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::Base, base);
-    palette.setColor(QPalette::AlternateBase, QColor(0x2e, 0x30, 0x35));
-    palette.setColor(QPalette::Text, text);
-    palette.setColor(QPalette::Button, QColor(0x34, 0x36, 0x3b));
-    palette.setColor(QPalette::ButtonText, text);
-    palette.setColor(QPalette::ToolTipBase, window);
-    palette.setColor(QPalette::ToolTipText, text);
-    palette.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9c, 0xa3));
-    palette.setColor(QPalette::Highlight, QColor(0x3d, 0x7b, 0xd9));
-    palette.setColor(QPalette::HighlightedText, Qt::white);
-    palette.setColor(QPalette::Mid, QColor(0x4a, 0x4c, 0x52));
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x75, 0x77, 0x7d));
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x75, 0x77, 0x7d));
-    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0x75, 0x77, 0x7d));
-    return palette;
-}
-
-QByteArray wav(double seconds)
-{
-    const int rate = 8000;
-    const auto frames = static_cast<quint32>(seconds * rate);
-    QByteArray data("RIFF");
-    auto put32 = [&](quint32 v) { data.append(reinterpret_cast<const char*>(&v), 4); };
-    auto put16 = [&](quint16 v) { data.append(reinterpret_cast<const char*>(&v), 2); };
-    put32(36 + frames * 2);
-    data.append("WAVEfmt ");
-    put32(16);
-    put16(1);
-    put16(1);
-    put32(rate);
-    put32(rate * 2);
-    put16(2);
-    put16(16);
-    data.append("data");
-    put32(frames * 2);
-    data.append(QByteArray(qsizetype(frames) * 2, '\0'));
-    return data;
-}
 
 QString makeCover(const QString& path, int hue)
 {
@@ -98,20 +52,10 @@ QString makeCover(const QString& path, int hue)
     return path;
 }
 
-void save(const QPixmap& pixmap, const QString& path)
-{
-    if (!pixmap.save(path))
-        std::fprintf(stderr, "could not write %s\n", qPrintable(path));
-    else
-        std::printf("%s\n", qPrintable(path));
-}
-
 // What the screen shows in the window's rectangle, popups included.
 QPixmap screenOf(QWidget& window)
 {
-    QTest::qWait(300);
-    const QRect frame = window.frameGeometry();
-    return window.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    return test::screenArea(window.frameGeometry());
 }
 
 AudioPackStoreOptions packsOptions(const QString& root)
@@ -132,9 +76,7 @@ int main(int argc, char** argv)
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
     const QString theme = QString::fromLocal8Bit(argv[2]);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setPalette(
-        theme == QLatin1String("dark") ? darkPalette() : QApplication::style()->standardPalette());
+    test::useLook(theme);
     QDir().mkpath(out);
 
     QTemporaryDir dir;
@@ -171,7 +113,7 @@ int main(int argc, char** argv)
         for (const QString& title : album.titles) {
             QFile file(folder + QLatin1Char('/') + title + QStringLiteral(".wav"));
             file.open(QIODevice::WriteOnly);
-            file.write(wav(seconds));
+            file.write(test::silentWav(seconds));
             seconds = seconds * 7 % 263 + 90;
         }
         makeCover(folder + QStringLiteral("/cover.jpg"), album.hue);
@@ -183,7 +125,7 @@ int main(int argc, char** argv)
 
     // One running import (a slow loopback server) and one that fails.
     test::RangeTestServer server;
-    server.setFiles({wav(30)});
+    server.setFiles({test::silentWav(30)});
     server.setBehaviour({.bytesPerSecond = 20000});
     albums.enqueueURLImport(QStringLiteral("ftp://downloads.example.org/ambient/waves.mp3"));
     albums.enqueueURLImport(server.url(QStringLiteral("/mixes/Morning_Fog.wav")).toString());
@@ -196,17 +138,17 @@ int main(int argc, char** argv)
     QTableView* table = window.detail()->trackTable();
     table->selectRow(1);
     const QString prefix = out + QStringLiteral("/albummanager-") + theme;
-    save(screenOf(window), prefix + QStringLiteral(".png"));
+    test::save(screenOf(window), prefix + QStringLiteral(".png"));
 
     window.viewModel().setDropTargeted(true);
-    save(screenOf(window), prefix + QStringLiteral("-drop.png"));
+    test::save(screenOf(window), prefix + QStringLiteral("-drop.png"));
     window.viewModel().setDropTargeted(false);
 
     QTest::qWait(1500); // the running import shows some progress
     URLImportPopup* popup = window.showURLImport(window.detail()->addURLButton(),
                                                  window.viewModel().selectedAlbum().id);
     popup->view()->urlField()->setText(QStringLiteral("https://"));
-    save(screenOf(window), prefix + QStringLiteral("-urlimport.png"));
+    test::save(screenOf(window), prefix + QStringLiteral("-urlimport.png"));
     popup->close();
 
     CreateAlbumDialog* dialog = window.showCreateAlbumDialog();
@@ -217,7 +159,7 @@ int main(int argc, char** argv)
     dialog->setArtworkPath(makeCover(dir.filePath(QStringLiteral("new-cover.png")), 330));
     dialog->adjustSize();
     dialog->move(window.frameGeometry().center() - dialog->rect().center());
-    save(screenOf(window), prefix + QStringLiteral("-newalbum.png"));
+    test::save(screenOf(window), prefix + QStringLiteral("-newalbum.png"));
     dialog->reject();
     window.close();
     controller.reset();
