@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <unistd.h>
 
 namespace calmcove::AppPaths {
 
@@ -17,8 +16,11 @@ QString dataDirectory()
 
 QString temporaryDirectory()
 {
-    const QString path =
-        QDir::tempPath() + QStringLiteral("/calmcove-") + QString::number(::getuid());
+    // In the user's own cache rather than the shared /tmp: nobody else can prepare the
+    // folder, each XDG home (and so each single-instance scope) has its own, and large
+    // downloads land on the disk of the folders they are renamed into.
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                         QStringLiteral("/Calmcove/temporary");
     if (!QFileInfo(path).isDir()) {
         QDir().mkpath(path);
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);

@@ -9,8 +9,9 @@ namespace calmcove::AppPaths {
 // $XDG_DATA_HOME/Calmcove (default ~/.local/share/Calmcove). Not created here.
 QString dataDirectory();
 
-// Calmcove's own folder for temporary files, "<system temp>/calmcove-<user id>", created
-// (private to the user) when missing. Only one running Calmcove uses it.
+// Calmcove's own folder for temporary files, $XDG_CACHE_HOME/Calmcove/temporary (default
+// ~/.cache/Calmcove/temporary), created (private to the user) when missing. Only one
+// running Calmcove uses it.
 QString temporaryDirectory();
 
 // Empties temporaryDirectory(): files a killed run left behind. Called once at launch by the

@@ -3,6 +3,7 @@
 #include "panelplacement.h"
 #include "playback/audiocontroller.h"
 #include "symbols.h"
+#include "updates/appstoreversionchecker.h"
 
 #include <cstdio>
 #include <QCursor>
@@ -29,10 +30,13 @@ StatusBarController::StatusBarController(const PlayerPanelInputs& inputs, TrayMo
     // keys); the update runs on the next turn of the event loop.
     connect(inputs.controller, &AudioController::playbackStateDidChange, this,
             &StatusBarController::updateStatusIcon, Qt::QueuedConnection);
+    // An update found in the background waits for the user: the icon carries a mark.
+    if (inputs.updateChecker)
+        connect(inputs.updateChecker, &AppStoreVersionChecker::updateReminderVisibleChanged, this,
+                &StatusBarController::updateStatusIcon);
 
     if (useTray) {
         m_statusItem = new QSystemTrayIcon(this);
-        m_statusItem->setToolTip(QStringLiteral("Calmcove"));
         // No context menu: a right click must reach us as an activation.
         connect(m_statusItem, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
@@ -69,11 +73,16 @@ void StatusBarController::updateStatusIcon()
     const AudioController* controller = m_inputs.controller;
     const QString symbol = controller && controller->isPlaying() ? QStringLiteral("waveform")
                                                                  : QStringLiteral("play.fill");
-    if (symbol == m_iconSymbol)
+    const bool reminder = m_inputs.updateChecker && m_inputs.updateChecker->updateReminderVisible();
+    if (symbol == m_iconSymbol && reminder == m_showsUpdateReminder)
         return;
     m_iconSymbol = symbol;
-    if (m_statusItem)
-        m_statusItem->setIcon(traySymbolIcon(symbol));
+    m_showsUpdateReminder = reminder;
+    if (!m_statusItem)
+        return;
+    m_statusItem->setIcon(traySymbolIcon(symbol, reminder));
+    m_statusItem->setToolTip(reminder ? AppStoreVersionChecker::updateReminderToolTip
+                                      : QStringLiteral("Calmcove"));
 }
 
 void StatusBarController::handleStatusItemClick(Qt::MouseButton button)

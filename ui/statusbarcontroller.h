@@ -1,11 +1,11 @@
 #pragma once
 
 // Calmcove's face on the desktop: the tray icon (StatusNotifierItem or XEmbed) that shows
-// "waveform" while playing and "play.fill" otherwise, toggles playback on a left click and
-// opens or closes a fresh player panel on a right click. Where no tray exists it says so
-// once on the standard error and shows the panel as a small ordinary window instead, which
-// a second launch or a media client's Raise brings back. Lives as long as the process.
-// Main thread only.
+// "waveform" while playing and "play.fill" otherwise (with a mark while an update waits), toggles
+// playback on a left click and opens or closes a fresh player panel on a right click. Where no tray
+// exists it says so once on the standard error and shows the panel as a small ordinary window
+// instead, which a second launch or a media client's Raise brings back. Lives as long as the
+// process. Main thread only.
 
 #include "playerpanel.h"
 
@@ -65,6 +65,7 @@ private:
     PlayerPanelInputs m_inputs;
     QSystemTrayIcon* m_statusItem = nullptr;
     QString m_iconSymbol;
+    bool m_showsUpdateReminder = false;
     QPointer<PlayerPanel> m_panel;
     // The press that closed a panel by clicking elsewhere may be the tray click itself;
     // it must not open the panel again at once.

@@ -228,7 +228,7 @@ QIcon symbolIcon(const QString& symbol)
     return ownSymbolIcon(symbol);
 }
 
-QIcon traySymbolIcon(const QString& symbol)
+QIcon traySymbolIcon(const QString& symbol, bool attention)
 {
     const SymbolRow* row = findRow(symbol);
     if (!row || !row->ownSvg)
@@ -252,6 +252,13 @@ QIcon traySymbolIcon(const QString& symbol)
             }
         }
         painter.drawImage(rim, rim, light);
+        if (attention) {
+            const qreal dot = size * 0.34;
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(QPen(QColor(20, 20, 20, 200), rim));
+            painter.setBrush(QColor(0xff, 0x9f, 0x0a));
+            painter.drawEllipse(QRectF(size - dot - rim / 2.0, rim / 2.0, dot, dot));
+        }
         painter.end();
         icon.addPixmap(QPixmap::fromImage(image));
     }

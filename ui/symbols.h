@@ -36,8 +36,8 @@ QIcon symbolIcon(const QString& symbol, const QColor& colour);
 QIcon ownSymbolIcon(const QString& symbol);
 
 // The tray's icon for `symbol`: a light glyph with a dark rim, readable on light and dark
-// panels alike, at the usual tray sizes.
-QIcon traySymbolIcon(const QString& symbol);
+// panels alike, at the usual tray sizes; `attention` adds an orange dot in the top corner.
+QIcon traySymbolIcon(const QString& symbol, bool attention = false);
 
 // The red of destructive actions, readable on the palette's window colour.
 QColor destructiveColor(const QPalette& palette);

@@ -7,6 +7,7 @@
 #include "app/calmcoveruntime.h"
 #include "library/audiopackclient.h"
 #include "library/audiopackstore.h"
+#include "model/tracklibrary.h"
 #include "platform/hotkeybackendfactory.h"
 #include "platform/userdefaults.h"
 #include "platform/virtualkeys.h"
@@ -25,19 +26,19 @@ using namespace calmcove;
 
 namespace {
 
-// Eight tracks that arrive one after another, so the banner shows the download under way.
+// The catalogue's tracks, arriving one a second, so the banner shows the download under way.
 test::TestPack publishSlowPack(test::TestServer& server)
 {
-    const QStringList ids = {QStringLiteral("harbour-lights"), QStringLiteral("slow-ferry"),
-                             QStringLiteral("window-drops"),   QStringLiteral("tea-at-four"),
-                             QStringLiteral("fern-light"),     QStringLiteral("night-gulls"),
-                             QStringLiteral("salt-air"),       QStringLiteral("last-boat-home")};
-    test::TestPack pack = test::TestPack::make(server, QStringLiteral("1.1"), ids, 200000);
+    QStringList ids;
+    for (const CalmTrack& track : TrackLibrary::builtInAlbum().tracks)
+        ids.append(track.id);
+    test::TestPack pack =
+        test::TestPack::make(server, QStringLiteral("1.1"), ids, 100000, 1, QStringLiteral("0.1"));
     pack.publish(server);
     int delaySeconds = 1;
     for (const auto& [name, bytes] : pack.contents.asKeyValueRange()) {
         test::TestServer::Response slow{bytes.toStdString()};
-        slow.delay = std::chrono::seconds(delaySeconds++);
+        slow.delay = std::chrono::seconds(delaySeconds++ % 6);
         server.serve(pack.trackPath(name), slow);
     }
     return pack;
@@ -95,12 +96,15 @@ int main(int argc, char** argv)
         return 1;
 
     AudioPackStore& library = runtime.audioPackStore();
-    if (!test::runUntil([&] { return library.progress() > 0.2; }, 20000))
+    if (!test::runUntil([&] { return library.progress() > 0.1; }, 20000))
         std::fprintf(stderr, "the library download did not start\n");
     test::save(test::screenArea(panel.frameGeometry()),
                prefix + QStringLiteral("-downloading.png"));
 
-    test::runUntil([&] { return !panel.libraryStatus().isVisible(); }, 30000);
+    for (const auto& [name, bytes] : pack.contents.asKeyValueRange())
+        server.serve(pack.trackPath(name), {bytes.toStdString()}); // the rest at once
+    if (!test::runUntil([&] { return !panel.libraryStatus().isVisible(); }, 60000))
+        std::fprintf(stderr, "the library did not finish installing\n");
     test::runUntil([&] { return runtime.controller().isPlaying(); });
     QTest::qWait(1200); // the clock moves on
     test::save(test::screenArea(panel.frameGeometry()), prefix + QStringLiteral("-playing.png"));

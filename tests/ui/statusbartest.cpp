@@ -3,6 +3,7 @@
 #include "uitestsupport.h"
 
 #include "ui/statusbarcontroller.h"
+#include "updates/appstoreversionchecker.h"
 
 #include <gtest/gtest.h>
 #include <QSignalSpy>
@@ -79,6 +80,19 @@ TEST(StatusBarTest, RightClickOpensClosesThenOpensANewPanel)
     turnEventLoop();
     EXPECT_FALSE(first) << "the old panel is released";
     EXPECT_TRUE(tray.panelIsShown());
+}
+
+TEST(StatusBarTest, AnUpdateFoundInTheBackgroundMarksTheIconUntilTheUserSeesIt)
+{
+    PanelHarness h;
+    StatusBarController tray(h.inputs(), StatusBarController::TrayMode::tray);
+    UpdateReminderDelegate& reminders = h.runtime->appStoreVersionChecker().userDriverDelegate();
+    reminders.willHandleShowingUpdate(/*userInitiated=*/false);
+    turnEventLoop();
+    EXPECT_EQ(tray.statusItem()->toolTip(), AppStoreVersionChecker::updateReminderToolTip);
+    reminders.didReceiveUserAttentionForUpdate();
+    turnEventLoop();
+    EXPECT_EQ(tray.statusItem()->toolTip(), QStringLiteral("Calmcove"));
 }
 
 TEST(StatusBarTest, LateTearDownOfAnOlderPanelLeavesTheCurrentOne)
