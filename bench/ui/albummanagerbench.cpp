@@ -15,6 +15,7 @@
 #include "platform/userdefaults.h"
 #include "playback/audiocontroller.h"
 #include "playback/audioengineadapter.h"
+#include "procfs.h"
 #include "support/wavfile.h"
 #include "ui/albumdetailpanel.h"
 #include "ui/albummanagerwindow.h"
@@ -36,22 +37,12 @@
 #include <QTreeView>
 
 using namespace calmcove;
+using bench::residentMegabytes;
 
 namespace {
 
 constexpr int albumCount = 100;
 constexpr int trackCount = 2000;
-
-double residentMegabytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return 0;
-}
 
 // albums.json and the files it names, as an import would have left them.
 void writeCollection(const QString& root)

@@ -5,6 +5,7 @@
 
 #include "support/privatesessionbus.h"
 #include "support/qtprinters.h"
+#include "support/x11desktop.h"
 #include "support/xvfbsession.h"
 
 #include <gtest/gtest.h>
@@ -50,17 +51,7 @@ protected:
         }
     }
 
-    void startTray()
-    {
-        m_tray.setProcessEnvironment(s_bus->environment());
-        m_tray.start(QStringLiteral("trayer"),
-                     {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                      QStringLiteral("right"), QStringLiteral("--widthtype"),
-                      QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("24"),
-                      QStringLiteral("--transparent"), QStringLiteral("false")});
-        ASSERT_TRUE(m_tray.waitForStarted());
-        ASSERT_TRUE(waitFor([this] { return !windows(QStringLiteral("trayer")).isEmpty(); }));
-    }
+    void startTray() { ASSERT_TRUE(test::startTray(m_tray, *s_bus)); }
 
     static QProcessEnvironment programEnvironment()
     {
@@ -88,43 +79,14 @@ protected:
             .output;
     }
 
-    QString xdotool(const QStringList& arguments)
-    {
-        return runBusClient(*s_bus, QStringLiteral("xdotool"), arguments).output;
-    }
-
-    // The viewable windows of a class ("calmcove": the tray icon and panels).
     QStringList windows(const QString& windowClass)
     {
-        return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                        QStringLiteral("--class"), windowClass})
-            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return test::visibleWindows(*s_bus, windowClass);
     }
 
-    QRect geometry(const QString& window)
-    {
-        QRect rect;
-        const QString shell =
-            xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window});
-        for (const QString& line : shell.split(QLatin1Char('\n'))) {
-            const QString value = line.section(QLatin1Char('='), 1);
-            if (line.startsWith(QLatin1String("X=")))
-                rect.moveLeft(value.toInt());
-            else if (line.startsWith(QLatin1String("Y=")))
-                rect.moveTop(value.toInt());
-            else if (line.startsWith(QLatin1String("WIDTH=")))
-                rect.setWidth(value.toInt());
-            else if (line.startsWith(QLatin1String("HEIGHT=")))
-                rect.setHeight(value.toInt());
-        }
-        return rect;
-    }
+    QRect geometry(const QString& window) { return test::windowGeometry(*s_bus, window); }
 
-    void click(QPoint at, int button)
-    {
-        xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
-                 QStringLiteral("click"), QString::number(button)});
-    }
+    void click(QPoint at, int button) { test::clickAt(*s_bus, at, button); }
 
     static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000)
     {
