@@ -15,7 +15,7 @@
 #include "platform/userdefaults.h"
 #include "playback/audiocontroller.h"
 #include "playback/audioengineadapter.h"
-#include "procfs.h"
+#include "support/procfs.h"
 #include "support/wavfile.h"
 #include "ui/albumdetailpanel.h"
 #include "ui/albummanagerwindow.h"

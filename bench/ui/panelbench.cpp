@@ -19,7 +19,7 @@
 //   panel_bench        (CALMCOVE_BENCH_SECONDS: each CPU figure, default 10)
 // Needs Xvfb, trayer, xdotool, playerctl and dbus-daemon (scripts/install-deps).
 
-#include "procfs.h"
+#include "support/procfs.h"
 #include "support/privatesessionbus.h"
 #include "support/tempxdg.h"
 #include "support/x11desktop.h"
