@@ -12,7 +12,6 @@
 #include "platform/userdefaults.h"
 #include "playback/audiocontroller.h"
 #include "playback/manualengine.h"
-#include "playback/trackaudiolibrary.h"
 #include "support/privatesessionbus.h"
 #include "support/qtprinters.h"
 
@@ -34,19 +33,6 @@ namespace calmcove {
 namespace {
 
 using test::runBusClient;
-
-// Every track of the test album is installed.
-class InstalledLibrary : public TrackAudioLibrary
-{
-public:
-    std::optional<QString> localPath(const QString& resourceName) const override
-    {
-        return QStringLiteral("/library/") + resourceName + QStringLiteral(".m4a");
-    }
-    std::optional<QString> starterPath(const QString&) const override { return std::nullopt; }
-    bool isTrackAvailable(const CalmTrack&) const override { return true; }
-    void requestLatestPackIfNeeded() override {}
-};
 
 CalmTrack track(const QString& id, const QString& title)
 {
@@ -150,7 +136,7 @@ protected:
     UserDefaults m_defaults{m_dir.filePath(QStringLiteral("settings.conf"))};
     AlbumStore m_albums{m_defaults, m_dir.filePath(QStringLiteral("albums"))};
     AlbumStoreSelection m_selection{m_albums};
-    InstalledLibrary m_library;
+    test::InstalledLibrary m_library;
     test::ManualEngine m_engine;
     std::unique_ptr<AudioController> m_controller;
     std::unique_ptr<NowPlayingController> m_nowPlaying;
@@ -198,10 +184,7 @@ TEST_F(NowPlayingTest, TrackIdsAreValidObjectPathsAndDistinct)
         EXPECT_FALSE(path.startsWith(QStringLiteral("/org/mpris"))) << path.toStdString();
         paths.insert(path);
     }
-    EXPECT_EQ(paths.size(), ids.size());
-    // And the bus accepts it: playerctl reads it back.
-    EXPECT_TRUE(playerctlOutput({QStringLiteral("metadata"), QStringLiteral("mpris:trackid")})
-                    .contains(mprisTrackPath(QStringLiteral("first track.v2"))));
+    EXPECT_EQ(paths.size(), ids.size()); // the bus takes them: see SetPosition below
 }
 
 TEST_F(NowPlayingTest, PlayerctlDrivesThePlayer)
@@ -233,15 +216,10 @@ TEST_F(NowPlayingTest, PlayerctlDrivesThePlayer)
     EXPECT_EQ(playerctlOutput({QStringLiteral("status")}), QStringLiteral("Playing"));
 }
 
-TEST_F(NowPlayingTest, PreviousRestartsAfterFourSecondsElseGoesBack)
+TEST_F(NowPlayingTest, PreviousThatRestartsIsAJumpToZero)
 {
-    m_controller->next(); // on "Two", paused
+    m_controller->next(); // on "Two"
     m_controller->play();
-    advance(3);
-    playerctlOutput({QStringLiteral("previous")});
-    EXPECT_EQ(m_controller->currentTrack().title, QStringLiteral("One"));
-
-    m_controller->next();
     advance(10);
     m_recorder->clear();
     playerctlOutput({QStringLiteral("previous")});
@@ -300,33 +278,36 @@ TEST_F(NowPlayingTest, SeekAndSetPositionKeepWithinTheCurrentTrack)
 
 TEST_F(NowPlayingTest, OnePublicationPerPlayPauseAndSeek)
 {
-    playerctlOutput({QStringLiteral("play")});
-    settle();
-    ASSERT_EQ(m_recorder->changes.size(), 1);
-    EXPECT_EQ(m_recorder->changes.first().properties,
-              (QVariantMap{{QStringLiteral("PlaybackStatus"), QStringLiteral("Playing")}}));
-
-    m_recorder->clear();
-    playerctlOutput({QStringLiteral("pause")});
-    settle();
-    ASSERT_EQ(m_recorder->changes.size(), 1);
-    EXPECT_EQ(m_recorder->changes.first().properties,
-              (QVariantMap{{QStringLiteral("PlaybackStatus"), QStringLiteral("Paused")}}));
-
-    // A seek changes no property: the display hears of it through Seeked alone.
-    m_recorder->clear();
-    playerctlOutput({QStringLiteral("position"), QStringLiteral("45")});
-    settle();
-    EXPECT_TRUE(m_recorder->changes.isEmpty());
-    EXPECT_EQ(m_recorder->seeks, QList<qlonglong>{45'000'000});
-
-    // Another track: one signal carrying only the metadata.
-    m_recorder->clear();
-    playerctlOutput({QStringLiteral("next")});
-    settle();
-    ASSERT_EQ(m_recorder->changes.size(), 1);
-    EXPECT_EQ(m_recorder->changes.first().properties.keys(),
-              QStringList{QStringLiteral("Metadata")});
+    // A seek changes no property: the display hears of it through Seeked alone. Another
+    // track: one signal carrying only the metadata.
+    const struct
+    {
+        QStringList command;
+        QStringList changedKeys; // of the one change signal, none when empty
+        QVariant status;
+        QList<qlonglong> seeks;
+    } steps[] = {
+        {{"play"}, {"PlaybackStatus"}, QStringLiteral("Playing"), {}},
+        {{"pause"}, {"PlaybackStatus"}, QStringLiteral("Paused"), {}},
+        {{"position", "45"}, {}, {}, {45'000'000}},
+        {{"next"}, {"Metadata"}, {}, {}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.command.join(' ').toStdString());
+        m_recorder->clear();
+        playerctlOutput(step.command);
+        settle();
+        if (!step.seeks.isEmpty()) {
+            EXPECT_EQ(m_recorder->seeks, step.seeks);
+        }
+        ASSERT_EQ(m_recorder->changes.size(), step.changedKeys.isEmpty() ? 0 : 1);
+        if (step.changedKeys.isEmpty())
+            continue;
+        EXPECT_EQ(m_recorder->changes.first().properties.keys(), step.changedKeys);
+        if (step.status.isValid()) {
+            EXPECT_EQ(m_recorder->changes.first().properties.value("PlaybackStatus"), step.status);
+        }
+    }
 }
 
 TEST_F(NowPlayingTest, QuietOnTheBusWhilePaused)
@@ -421,7 +402,7 @@ TEST(NowPlayingWithoutBusTest, StaysOffQuietly)
     UserDefaults defaults(dir.filePath(QStringLiteral("settings.conf")));
     AlbumStore albums(defaults, dir.filePath(QStringLiteral("albums")));
     AlbumStoreSelection selection(albums);
-    InstalledLibrary library;
+    test::InstalledLibrary library;
     test::ManualEngine engine;
     AudioController controller(selection, library, engine, defaults);
     NowPlayingController nowPlaying(albums, QDBusConnection::sessionBus());

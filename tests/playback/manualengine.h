@@ -1,9 +1,11 @@
 #pragma once
 
 // A playback engine for controller tests: no sound, a clock the test advances by hand,
-// segment completions delivered the way the real engine delivers them.
+// segment completions delivered the way the real engine delivers them; and a track
+// library in which every track is installed.
 
 #include "playback/playbackengine.h"
+#include "playback/trackaudiolibrary.h"
 
 #include <deque>
 #include <QHash>
@@ -102,6 +104,19 @@ public:
     double rate = 0;
     double reverbMix = 0;
     double volume = 0;
+};
+
+// Every track is installed, under /library/<resource name>.m4a.
+class InstalledLibrary : public TrackAudioLibrary
+{
+public:
+    std::optional<QString> localPath(const QString& resourceName) const override
+    {
+        return QStringLiteral("/library/") + resourceName + QStringLiteral(".m4a");
+    }
+    std::optional<QString> starterPath(const QString&) const override { return std::nullopt; }
+    bool isTrackAvailable(const CalmTrack&) const override { return true; }
+    void requestLatestPackIfNeeded() override {}
 };
 
 } // namespace calmcove::test

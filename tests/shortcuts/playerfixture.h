@@ -8,25 +8,12 @@
 #include "playback/albumselection.h"
 #include "playback/audiocontroller.h"
 #include "playback/manualengine.h"
-#include "playback/trackaudiolibrary.h"
 
 #include <memory>
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
 namespace calmcove::test {
-
-class InstalledLibrary : public TrackAudioLibrary
-{
-public:
-    std::optional<QString> localPath(const QString& resourceName) const override
-    {
-        return QStringLiteral("/library/") + resourceName + QStringLiteral(".m4a");
-    }
-    std::optional<QString> starterPath(const QString&) const override { return std::nullopt; }
-    bool isTrackAvailable(const CalmTrack&) const override { return true; }
-    void requestLatestPackIfNeeded() override {}
-};
 
 // Only the default album, selected.
 class DefaultAlbumSelection : public AlbumSelection

@@ -8,15 +8,13 @@
 #include "playerfixture.h"
 #include "shortcuts/shortcutmanager.h"
 #include "shortcuts/shortcutstorage.h"
+#include "support/privatesessionbus.h"
 #include "support/qtprinters.h"
 #include "support/tempxdg.h"
 #include "testportal.h"
 
 #include <gtest/gtest.h>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
-#include <signal.h>
 
 namespace calmcove {
 namespace {
@@ -180,8 +178,7 @@ TEST_F(PortalHotkeyTest, RefusedBindingGivesTheMessage)
     manager->setShortcut(commandShiftRight, ShortcutAction::previous);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !manager->errorMessage().isEmpty(); }, 5000));
     EXPECT_EQ(manager->errorMessage(),
-              QStringLiteral("Could not register Back shortcut. It may already be used by the "
-                             "desktop or another app."));
+              ShortcutManager::registrationFailureMessage(ShortcutAction::previous));
     const ShortcutTable kept{{ShortcutAction::playPause, controlOptionSpace}};
     EXPECT_EQ(manager->shortcuts(), kept);
     EXPECT_EQ(stored(), kept);
@@ -197,25 +194,10 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
 
     // A private session bus for this process, ended with it.
-    QProcess daemon;
-    qint64 daemonPid = 0;
-    if (!QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()) {
-        daemon.start(QStringLiteral("dbus-daemon"),
-                     {QStringLiteral("--session"), QStringLiteral("--fork"),
-                      QStringLiteral("--print-address=1"), QStringLiteral("--print-pid=1")});
-        if (daemon.waitForFinished(15000) && daemon.exitCode() == 0) {
-            const QStringList lines =
-                QString::fromLocal8Bit(daemon.readAllStandardOutput()).split(QLatin1Char('\n'));
-            if (lines.size() >= 2) {
-                calmcove::busAddress = lines[0].trimmed();
-                daemonPid = lines[1].trimmed().toLongLong();
-                qputenv("DBUS_SESSION_BUS_ADDRESS", calmcove::busAddress.toLocal8Bit());
-            }
-        }
-    }
+    const calmcove::test::PrivateSessionBus bus;
+    calmcove::busAddress = bus.address();
+    if (!bus.address().isEmpty())
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toLocal8Bit());
     ::testing::InitGoogleTest(&argc, argv);
-    const int status = RUN_ALL_TESTS();
-    if (daemonPid > 0)
-        ::kill(pid_t(daemonPid), SIGTERM);
-    return status;
+    return RUN_ALL_TESTS();
 }

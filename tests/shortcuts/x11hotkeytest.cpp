@@ -136,8 +136,7 @@ TEST_F(X11HotkeyTest, CombinationHeldByAnotherClientIsRefused)
 
     m_manager->setShortcut(controlOptionF, ShortcutAction::next);
     EXPECT_EQ(m_manager->errorMessage(),
-              QStringLiteral("Could not register Next shortcut. It may already be used by the "
-                             "desktop or another app."));
+              ShortcutManager::registrationFailureMessage(ShortcutAction::next));
     EXPECT_FALSE(m_manager->shortcuts().contains(ShortcutAction::next));
 
     // Our refusal released nothing of the other client's: its grab still stands.

@@ -71,6 +71,13 @@ TEST_F(UpdaterTest, AFaultyReleaseOrFeedInstallsNothing)
     archive.open(QIODevice::ReadOnly);
     const std::string archiveBytes = archive.readAll().toStdString();
 
+    const auto serveFeed = [&](const QByteArray& feed) {
+        server.serve("/feed.json", test::TestServer::json(feed.toStdString()));
+    };
+    const auto feedWith = [&](const QString& key, const QJsonValue& value) {
+        return [&, key, value] { serveFeed(withReleaseMember(valid, key, value)); };
+    };
+    const QString unverified = "error The update could not be verified. | ";
     const struct
     {
         const char* name;
@@ -78,43 +85,20 @@ TEST_F(UpdaterTest, AFaultyReleaseOrFeedInstallsNothing)
         QStringList expected; // the start of the last window shown, any of these
     } cases[] = {
         {"wrong signature",
-         [&] {
-             server.serve(
-                 "/feed.json",
-                 test::TestServer::json(
-                     withReleaseMember(valid, "signature", QString::fromLatin1(flipped.toBase64()))
-                         .toStdString()));
-         },
-         {"error The update could not be verified. | The download is not signed with the "
-          "Calmcove release key."}},
+         feedWith("signature", QString::fromLatin1(flipped.toBase64())),
+         {unverified + "The download is not signed with the Calmcove release key."}},
         {"size larger than the download",
-         [&] {
-             server.serve("/feed.json",
-                          test::TestServer::json(
-                              withReleaseMember(valid, "size", double(size + 1000)).toStdString()));
-         },
-         {"error The update could not be verified. | The download's size differs from the "
-          "update feed's."}},
+         feedWith("size", double(size + 1000)),
+         {unverified + "The download's size differs from the update feed's."}},
         {"size smaller than the download",
-         [&] {
-             server.serve("/feed.json",
-                          test::TestServer::json(
-                              withReleaseMember(valid, "size", double(size - 1)).toStdString()));
-         },
-         {"error The update could not be verified. | The download is larger than the update "
-          "feed says."}},
+         feedWith("size", double(size - 1)),
+         {unverified + "The download is larger than the update feed says."}},
         {"wrong digest",
-         [&] {
-             server.serve("/feed.json",
-                          test::TestServer::json(
-                              withReleaseMember(valid, "sha256", QString(64, QLatin1Char('0')))
-                                  .toStdString()));
-         },
-         {"error The update could not be verified. | The download's SHA-256 digest differs from "
-          "the update feed's."}},
+         feedWith("sha256", QString(64, QLatin1Char('0'))),
+         {unverified + "The download's SHA-256 digest differs from the update feed's."}},
         {"truncated download",
          [&] {
-             server.serve("/feed.json", test::TestServer::json(valid.toStdString()));
+             serveFeed(valid);
              server.serve("/calmcove.tar.xz", {archiveBytes,
                                                "application/octet-stream",
                                                200,
@@ -122,29 +106,16 @@ TEST_F(UpdaterTest, AFaultyReleaseOrFeedInstallsNothing)
                                                std::chrono::milliseconds(0),
                                                archiveBytes.size() / 2});
          },
-         {"error The update could not be verified. | The download's size differs from the "
-          "update feed's.",
+         {unverified + "The download's size differs from the update feed's.",
           "error The update could not be downloaded. | "}},
-        {"older version",
-         [&] {
-             server.serve("/feed.json",
-                          test::TestServer::json(
-                              withReleaseMember(valid, "version", "0.0.9").toStdString()));
-         },
-         {"upToDate 0.1.0"}},
+        {"older version", feedWith("version", "0.0.9"), {"upToDate 0.1.0"}},
         {"minimum version excludes ours",
-         [&] {
-             server.serve("/feed.json",
-                          test::TestServer::json(
-                              withReleaseMember(valid, "minimumVersion", "0.1.5").toStdString()));
-         },
+         feedWith("minimumVersion", "0.1.5"),
          {"error Calmcove 0.2.0 cannot be installed over this version. | It needs Calmcove 0.1.5 "
           "or newer; you have 0.1.0. Get it from the Calmcove website."}},
+        // Not a JSON type, so that the server sends it uncompressed.
         {"feed of 100 MB",
-         [&] {
-             // Not a JSON type, so that the server sends it uncompressed.
-             server.serve("/feed.json", {std::string(100 * 1000 * 1000, ' ')});
-         },
+         [&] { server.serve("/feed.json", {std::string(100 * 1000 * 1000, ' ')}); },
          {"error Calmcove could not check for updates. | The update feed is too large."}},
         {"feed not JSON",
          [&] {
