@@ -234,15 +234,23 @@ void AlbumManagerViewModel::beginRenamingSelectedAlbum()
 
 void AlbumManagerViewModel::commitSidebarRename()
 {
-    AlbumStore* const store = m_albumStore;
-    if (!m_renamingSidebarAlbumID)
+    commitRename(m_renamingSidebarAlbumID, m_sidebarRenameText,
+                 [](AlbumStore& store, const QString& id, const QString& text) {
+                     store.renameAlbum(id, text);
+                 });
+}
+
+void AlbumManagerViewModel::commitRename(
+    std::optional<QString>& target, QString& text,
+    const std::function<void(AlbumStore&, const QString&, const QString&)>& rename)
+{
+    if (!target)
         return;
-    const QString id = *m_renamingSidebarAlbumID;
-    m_renamingSidebarAlbumID.reset();
-    const QString text = std::exchange(m_sidebarRenameText, QString());
+    const QString id = *std::exchange(target, std::nullopt);
+    const QString typed = std::exchange(text, QString());
     m_focusedField.reset();
-    if (store)
-        store->renameAlbum(id, text);
+    if (AlbumStore* const store = m_albumStore)
+        rename(*store, id, typed);
     Q_EMIT renamingChanged();
     handSelectedAlbumToController();
 }
@@ -267,17 +275,10 @@ void AlbumManagerViewModel::beginRenamingTrack(const QString& trackID, const Cal
 
 void AlbumManagerViewModel::commitTrackRename()
 {
-    AlbumStore* const store = m_albumStore;
-    if (!m_renamingTrackID)
-        return;
-    const QString id = *m_renamingTrackID;
-    m_renamingTrackID.reset();
-    const QString text = std::exchange(m_trackRenameText, QString());
-    m_focusedField.reset();
-    if (store)
-        store->renameTrack(id, store->selectedAlbumID(), text);
-    Q_EMIT renamingChanged();
-    handSelectedAlbumToController();
+    commitRename(m_renamingTrackID, m_trackRenameText,
+                 [](AlbumStore& store, const QString& id, const QString& text) {
+                     store.renameTrack(id, store.selectedAlbumID(), text);
+                 });
 }
 
 void AlbumManagerViewModel::cancelRenames()

@@ -9,6 +9,7 @@
 #include "albummanagerdialogs.h"
 #include "model/calmtrack.h"
 
+#include <functional>
 #include <optional>
 #include <QObject>
 #include <QPointer>
@@ -166,6 +167,12 @@ Q_SIGNALS:
     void selectedAlbumChanged();
 
 private:
+    // Ends the rename of `target` with the text typed, hands it to the store through
+    // `rename`, then lets the controller see the changed album.
+    void
+    commitRename(std::optional<QString>& target, QString& text,
+                 const std::function<void(AlbumStore&, const QString&, const QString&)>& rename);
+
     QPointer<AudioController> m_controller;
     QPointer<AlbumStore> m_albumStore;
     ImportPanels* m_importPanels = nullptr;

@@ -9,6 +9,7 @@
 #include "panelmenupresenter.h"
 #include "panelpopup.h"
 #include "panelstyle.h"
+#include "panelwidgets.h"
 #include "shortcutspresenter.h"
 #include "symbols.h"
 
@@ -30,35 +31,6 @@
 
 namespace calmcove {
 namespace {
-
-QToolButton* iconButton(const QString& symbol, const QString& title, int iconSize = 18)
-{
-    auto* button = new QToolButton;
-    button->setIcon(symbolIcon(symbol));
-    button->setIconSize(QSize(iconSize, iconSize));
-    button->setToolTip(title);
-    button->setAccessibleName(title);
-    button->setAutoRaise(true);
-    button->setFocusPolicy(Qt::TabFocus);
-    return button;
-}
-
-QLabel* secondaryLabel(const QString& text = {})
-{
-    auto* label = new QLabel(text);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, PanelStyle::secondaryText(palette));
-    label->setPalette(palette);
-    return label;
-}
-
-QFrame* divider()
-{
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
 
 void setSymbol(QLabel* label, const QString& symbol, int size, const QColor& colour = {})
 {
@@ -228,11 +200,7 @@ QWidget* PlayerPanel::buildProgress()
     auto* column = new QVBoxLayout(progress);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(2);
-    m_progress = new QSlider(Qt::Horizontal);
-    m_progress->setObjectName(QStringLiteral("progressSlider"));
-    m_progress->setRange(0, 1000);
-    m_progress->setFocusPolicy(Qt::TabFocus);
-    m_progress->setAccessibleName(QStringLiteral("Progress"));
+    m_progress = slider(QStringLiteral("progressSlider"), QStringLiteral("Progress"), 1000);
     connect(m_progress, &QSlider::sliderReleased, this,
             [this] { m_nowPlaying->seek(m_progress->value() / 1000.0); });
     column->addWidget(m_progress);
@@ -258,11 +226,7 @@ QWidget* PlayerPanel::buildVolume()
     row->setContentsMargins(0, 0, 0, 0);
     auto* icon = new QLabel;
     setSymbol(icon, QStringLiteral("speaker.wave.2.fill"), 16);
-    m_volume = new QSlider(Qt::Horizontal);
-    m_volume->setObjectName(QStringLiteral("volumeSlider"));
-    m_volume->setRange(0, 100);
-    m_volume->setFocusPolicy(Qt::TabFocus);
-    m_volume->setAccessibleName(QStringLiteral("Volume"));
+    m_volume = slider(QStringLiteral("volumeSlider"), QStringLiteral("Volume"), 100);
     connect(m_volume, &QSlider::valueChanged, this, [this](int value) {
         if (qRound(m_nowPlaying->volume() * 100) != value)
             m_nowPlaying->setVolume(value / 100.0);

@@ -7,6 +7,7 @@
 #include "panelmenupresenter.h"
 #include "panelpopup.h"
 #include "panelstyle.h"
+#include "panelwidgets.h"
 #include "playerpanel.h"
 #include "shortcutspresenter.h"
 #include "symbols.h"
@@ -22,35 +23,6 @@
 
 namespace calmcove {
 namespace {
-
-QToolButton* smallIconButton(const QString& symbol, const QString& title)
-{
-    auto* button = new QToolButton;
-    button->setIcon(symbolIcon(symbol));
-    button->setIconSize(QSize(14, 14));
-    button->setToolTip(title);
-    button->setAccessibleName(title);
-    button->setAutoRaise(true);
-    button->setFocusPolicy(Qt::NoFocus);
-    return button;
-}
-
-QLabel* secondaryLabel(const QString& text)
-{
-    auto* label = new QLabel(text);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, PanelStyle::secondaryText(palette));
-    label->setPalette(palette);
-    return label;
-}
-
-QFrame* divider()
-{
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
 
 void addEntries(QMenu* menu, const QList<PanelEntry>& entries,
                 const std::function<void(int)>& choose)
@@ -195,7 +167,8 @@ void PlayerPanel::rebuildShortcutsPopup()
                 [this, action] { m_shortcuts->startRecording(action); });
         layout->addWidget(button);
         if (row.showsClear) {
-            auto* clear = smallIconButton(QStringLiteral("xmark.circle.fill"), row.clearHelp);
+            auto* clear =
+                iconButton(QStringLiteral("xmark.circle.fill"), row.clearHelp, 14, Qt::NoFocus);
             clear->setObjectName(QStringLiteral("clearButton"));
             clear->setFocusPolicy(Qt::NoFocus);
             connect(clear, &QToolButton::clicked, m_shortcuts,
