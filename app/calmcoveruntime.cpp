@@ -1,6 +1,7 @@
 #include "calmcoveruntime.h"
 
 #include "albums/albumstore.h"
+#include "albums/importloudness.h"
 #include "albumstoreselection.h"
 #include "appsettings.h"
 #include "audio/audioengine.h"
@@ -38,6 +39,20 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
 
     m_library = std::make_unique<PackStoreAudioLibrary>(*m_audioPackStore);
     m_albumSelection = std::make_unique<AlbumStoreSelection>(*m_albumStore);
+
+    // Imports play as loud as the library: each file at the gain its measurement names,
+    // measured at import, and in the background for files without a current measurement.
+    m_importLoudness = std::make_unique<ImportLoudness>(m_albumStore->rootDirectory());
+    m_playback->setGainLookup([loudness = QPointer(m_importLoudness.get())](const QString& path) {
+        return loudness ? loudness->gainDb(path) : 0.0;
+    });
+    connect(m_importLoudness.get(), &ImportLoudness::gainChanged, this,
+            [playback = m_playback.get()](const QString& path, double gainDb) {
+                playback->setFileGain(path, gainDb);
+            });
+    connect(m_albumStore.get(), &AlbumStore::importedAlbumsChanged, this, [this] {
+        m_importLoudness->measureFiles(importedFilePaths(m_albumStore->importedAlbums()));
+    });
     m_controller =
         std::make_unique<AudioController>(*m_albumSelection, *m_library, *m_playback, defaults);
     // The desktop's media controls drive the player with or without a window.
@@ -79,6 +94,7 @@ CalmcoveRuntime::CalmcoveRuntime(const LaunchOptions& options, UserDefaults& def
 void CalmcoveRuntime::start()
 {
     m_audioPackStore->startAutomaticUpdates();
+    m_importLoudness->measureFiles(importedFilePaths(m_albumStore->importedAlbums()));
 
     QTimer::singleShot(0, this, [controller = QPointer(m_controller.get())] {
         if (controller)

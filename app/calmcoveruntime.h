@@ -22,6 +22,7 @@ class AudioController;
 class AudioEngine;
 class AudioPackStore;
 class AudioEngineAdapter;
+class ImportLoudness;
 class HotkeyBackend;
 class NowPlayingController;
 class PackStoreAudioLibrary;
@@ -62,6 +63,7 @@ private:
     std::unique_ptr<AudioEngineAdapter> m_playback;
     std::unique_ptr<AlbumStore> m_albumStore;
     std::unique_ptr<AlbumStoreSelection> m_albumSelection;
+    std::unique_ptr<ImportLoudness> m_importLoudness;
     std::unique_ptr<AudioPackStore> m_audioPackStore;
     std::unique_ptr<PackStoreAudioLibrary> m_library;
     std::unique_ptr<AudioController> m_controller;

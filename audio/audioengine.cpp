@@ -21,7 +21,7 @@ double finiteOr(double value, double fallback)
 } // namespace
 
 quint64 PlayerNode::scheduleSegment(std::shared_ptr<const AudioFile> file, qint64 startFrame,
-                                    qint64 frameCount, Completion completion)
+                                    qint64 frameCount, Completion completion, double gainDb)
 {
     AudioEngine& engine = m_engine;
     const quint64 id = engine.m_nextSegmentID++;
@@ -30,10 +30,20 @@ quint64 PlayerNode::scheduleSegment(std::shared_ptr<const AudioFile> file, qint6
     auto segment = std::make_shared<PlayerSegment>(
         id, std::move(file), start, count, engine.m_sampleRate,
         std::bit_ceil(std::size_t(DecoderThread::bufferSeconds * engine.m_sampleRate)));
+    segment->gain.store(linearGain(gainDb), std::memory_order_relaxed);
     engine.m_segments.emplace(id, AudioEngine::SegmentEntry{segment, std::move(completion)});
     engine.m_decoder->add(segment);
     engine.submit(PlayerCommand{PlayerCommand::Type::schedule, segment.get()});
     return id;
+}
+
+void PlayerNode::setFileGain(const QString& path, double gainDb)
+{
+    const float gain = linearGain(gainDb);
+    for (auto& [id, entry] : m_engine.m_segments) {
+        if (entry.segment->file->path() == path)
+            entry.segment->gain.store(gain, std::memory_order_relaxed);
+    }
 }
 
 void PlayerNode::play()

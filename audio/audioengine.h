@@ -38,10 +38,14 @@ public:
     using Completion = std::function<void(SegmentEnd)>;
 
     // Appends frames [startFrame, startFrame + frameCount) of file (file frames, clamped to
-    // the file) to the queue. completion is called exactly once, always as a queued call on
-    // the main thread, never from within this call. Returns the segment's number.
+    // the file) to the queue, played with `gainDb` before the sound chain. completion is
+    // called exactly once, always as a queued call on the main thread, never from within
+    // this call. Returns the segment's number.
     quint64 scheduleSegment(std::shared_ptr<const AudioFile> file, qint64 startFrame,
-                            qint64 frameCount, Completion completion);
+                            qint64 frameCount, Completion completion, double gainDb = 0.0);
+    // Changes the gain of every scheduled segment of the file at `path`; a playing one
+    // glides there over about 50 ms.
+    void setFileGain(const QString& path, double gainDb);
     // Starts or resumes (with a 15 ms fade-in). Allowed while the engine is stopped: the
     // player then plays once the engine runs.
     void play();

@@ -6,7 +6,9 @@
 #include "media/audiofile.h"
 #include "spscring.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -21,6 +23,13 @@ struct StereoFrame
 inline qint64 framesAtRate(qint64 frames, int fromRate, int toRate)
 {
     return fromRate > 0 ? (frames * toRate + fromRate / 2) / fromRate : 0;
+}
+
+// A gain in dB as the linear factor the render thread applies; dB outside ±60 is clamped.
+inline float linearGain(double gainDb)
+{
+    return std::isfinite(gainDb) ? float(std::pow(10.0, std::clamp(gainDb, -60.0, 60.0) / 20.0))
+                                 : 1.0f;
 }
 
 struct PlayerSegment
@@ -44,6 +53,7 @@ struct PlayerSegment
     SpscRing<StereoFrame> audio;             // decoder thread → render thread
     std::atomic<bool> decodeFinished{false}; // no more audio will come (set after the last write)
     std::atomic<bool> discarded{false};      // the main thread stopped it: stop decoding
+    std::atomic<float> gain{1.0f};           // main thread → render thread: linear file gain
     qint64 framesRead = 0;                   // render thread only: output frames taken
 };
 

@@ -14,6 +14,7 @@ constexpr std::uint64_t frameMask = (std::uint64_t(1) << 48) - 1;
 PlayerStage::PlayerStage(int sampleRate, int maxBlockFrames, Wakeup& decoderWakeup)
     : m_decoderWakeup(decoderWakeup),
       m_fadeStep(1.0f / float(std::max(1.0, std::round(fadeSeconds * sampleRate)))),
+      m_glideFrames(std::max(1, int(std::round(gainGlideSeconds * sampleRate)))),
       m_scratch(std::size_t(2 * maxBlockFrames))
 {}
 
@@ -64,6 +65,7 @@ void PlayerStage::apply(const PlayerCommand& command)
         if (playing && m_gain > 0 && playing->audio.readable() > 0) {
             m_ghost = playing;
             m_ghostGain = m_gain;
+            m_ghostFileGain = m_fileGain;
             popCurrent();
         }
         while (PlayerSegment* segment = current()) {
@@ -137,11 +139,48 @@ void PlayerStage::addGhost(float* frames, int count)
     m_ghost->audio.read(reinterpret_cast<StereoFrame*>(m_scratch.data()), std::size_t(n));
     for (int i = 0; i < n; ++i) {
         m_ghostGain = std::max(0.0f, m_ghostGain - m_fadeStep);
-        frames[2 * i] += m_scratch[2 * i] * m_ghostGain;
-        frames[2 * i + 1] += m_scratch[2 * i + 1] * m_ghostGain;
+        const float gain = m_ghostGain * m_ghostFileGain;
+        frames[2 * i] += m_scratch[2 * i] * gain;
+        frames[2 * i + 1] += m_scratch[2 * i + 1] * gain;
     }
     if (n < count || m_ghostGain <= 0)
         releaseGhost();
+}
+
+void PlayerStage::scale(const PlayerSegment& segment, float* frames, int count)
+{
+    const float fileGain = segment.gain.load(std::memory_order_relaxed);
+    if (segment.id != m_fileGainSegmentID) {
+        // A new segment starts at its own gain: the join between tracks is no place to glide.
+        m_fileGainSegmentID = segment.id;
+        m_fileGain = m_fileGainTarget = fileGain;
+        m_fileGainStep = 0;
+    } else if (fileGain != m_fileGainTarget) {
+        m_fileGainTarget = fileGain;
+        m_fileGainStep = (fileGain - m_fileGain) / float(m_glideFrames);
+        if (m_fileGainStep == 0.0f)
+            m_fileGain = fileGain;
+    }
+    const float fadeTarget = m_playing ? 1.0f : 0.0f;
+    if (m_gain == fadeTarget && m_fileGain == m_fileGainTarget) {
+        if (m_fileGain != 1.0f) {
+            for (int i = 0; i < 2 * count; ++i)
+                frames[i] *= m_fileGain;
+        }
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        m_gain =
+            m_playing ? std::min(1.0f, m_gain + m_fadeStep) : std::max(0.0f, m_gain - m_fadeStep);
+        if (m_fileGain != m_fileGainTarget) {
+            m_fileGain += m_fileGainStep;
+            if ((m_fileGainStep > 0) == (m_fileGain >= m_fileGainTarget))
+                m_fileGain = m_fileGainTarget;
+        }
+        const float gain = m_gain * m_fileGain;
+        frames[2 * i] *= gain;
+        frames[2 * i + 1] *= gain;
+    }
 }
 
 void PlayerStage::pull(float* frames, int count)
@@ -184,15 +223,7 @@ void PlayerStage::pull(float* frames, int count)
             n = std::min(n, int(std::ceil(m_gain / m_fadeStep)));
         float* out = frames + 2 * done;
         segment->audio.read(reinterpret_cast<StereoFrame*>(out), std::size_t(n));
-        const float target = m_playing ? 1.0f : 0.0f;
-        if (m_gain != target) {
-            for (int i = 0; i < n; ++i) {
-                m_gain = m_playing ? std::min(1.0f, m_gain + m_fadeStep)
-                                   : std::max(0.0f, m_gain - m_fadeStep);
-                out[2 * i] *= m_gain;
-                out[2 * i + 1] *= m_gain;
-            }
-        }
+        scale(*segment, out, n);
         segment->framesRead += n;
         done += n;
         if (segment->audio.readable() < segment->audio.capacity() / 2 &&

@@ -1,8 +1,8 @@
 #pragma once
 
 // The render-thread half of the player: takes the main thread's commands, plays the
-// scheduled segments' decoded audio one after another without a gap, fades over 15 ms at
-// every start, pause and stop, and reports finished segments back.
+// scheduled segments' decoded audio one after another without a gap, each at its own file
+// gain, fades over 15 ms at every start, pause and stop, and reports finished segments back.
 
 #include "playersegment.h"
 #include "timestretch.h"
@@ -20,6 +20,8 @@ public:
     // Every start, pause and stop fades over this long: long enough not to click, short
     // enough to feel immediate.
     static constexpr double fadeSeconds = 0.015;
+    // A file gain changed while its segment plays moves there linearly over this long.
+    static constexpr double gainGlideSeconds = 0.05;
 
     // decoderWakeup is notified when events are waiting or a segment wants more audio.
     PlayerStage(int sampleRate, int maxBlockFrames, Wakeup& decoderWakeup);
@@ -52,6 +54,7 @@ private:
     void finishCurrent(const PlayerSegment& segment, int pulledSoFar);
     void releaseGhost();
     void addGhost(float* frames, int count);
+    void scale(const PlayerSegment& segment, float* frames, int count);
     bool waitForAudio(PlayerSegment* segment) const;
     void post(PlayerEvent::Type type, quint64 id);
     void publishSampleTime();
@@ -78,6 +81,14 @@ private:
     float m_fadeStep;                 // per frame
     PlayerSegment* m_ghost = nullptr; // a stopped segment fading out
     float m_ghostGain = 0;
+    float m_ghostFileGain = 1;
+
+    // The file gain as applied to the current segment, gliding towards the segment's gain.
+    quint64 m_fileGainSegmentID = 0;
+    float m_fileGain = 1;
+    float m_fileGainTarget = 1;
+    float m_fileGainStep = 0;
+    int m_glideFrames;
     std::vector<float> m_scratch;
 
     std::uint16_t m_generation = 0;

@@ -42,9 +42,15 @@ void AudioEngineAdapter::scheduleSegment(const AudioFileInfo& file, qint64 start
             return;
         }
     }
+    const double gainDb = m_gainLookup ? m_gainLookup(file.path) : 0.0;
     m_engine.player().scheduleSegment(
         m_file, startFrame, frameCount,
-        [completion = std::move(completion)](PlayerNode::SegmentEnd) { completion(); });
+        [completion = std::move(completion)](PlayerNode::SegmentEnd) { completion(); }, gainDb);
+}
+
+void AudioEngineAdapter::setFileGain(const QString& path, double gainDb)
+{
+    m_engine.player().setFileGain(path, gainDb);
 }
 
 void AudioEngineAdapter::stopPlayer()

@@ -1,10 +1,12 @@
 #pragma once
 
 // Connects the player to the real audio engine: the controller's narrow engine contract
-// (PlaybackEngine) carried out by AudioEngine and its player node. Main thread only.
+// (PlaybackEngine) carried out by AudioEngine and its player node, each file played at the
+// gain a lookup names for it. Main thread only.
 
 #include "playbackengine.h"
 
+#include <functional>
 #include <memory>
 
 namespace calmcove {
@@ -18,6 +20,13 @@ public:
     // The engine must outlive this object.
     explicit AudioEngineAdapter(AudioEngine& engine);
     ~AudioEngineAdapter() override;
+
+    // The gain in dB to play a file at, asked for every scheduled segment; without a
+    // lookup every file plays at 0 dB.
+    using GainLookup = std::function<double(const QString& path)>;
+    void setGainLookup(GainLookup lookup) { m_gainLookup = std::move(lookup); }
+    // A file's gain became known or changed: its scheduled segments take it at once.
+    void setFileGain(const QString& path, double gainDb);
 
     std::variant<AudioFileInfo, QString> openFile(const QString& path) override;
     bool isRunning() const override;
@@ -38,6 +47,7 @@ private:
     AudioEngine& m_engine;
     // The file opened last: the one the controller schedules.
     std::shared_ptr<const AudioFile> m_file;
+    GainLookup m_gainLookup;
 };
 
 } // namespace calmcove
