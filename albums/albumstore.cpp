@@ -1,7 +1,6 @@
 #include "albumstore.h"
 
 #include "albumindex.h"
-#include "downloader/fasturldownloader.h"
 #include "model/notifyonchange.h"
 #include "model/pathcomponent.h"
 #include "model/tracklibrary.h"
@@ -80,8 +79,25 @@ AlbumStore::AlbumStore(UserDefaults& defaults, const QString& rootDirectory,
                        NetworkPathMonitor* networkMonitor, QObject* parent)
     : QObject(parent), m_defaults(defaults), m_root(rootDirectory),
       m_selectedAlbumID(defaults.string(selectedAlbumIDKey).value_or(builtInAlbumID)),
-      m_builtInAlbum(TrackLibrary::builtInAlbum()), m_networkMonitor(networkMonitor)
+      m_builtInAlbum(TrackLibrary::builtInAlbum())
 {
+    m_urlImports = std::make_unique<URLImportQueue>(
+        defaults,
+        URLImportQueue::Destination{
+            .rootDirectory = m_root,
+            .audioExtensions = supportedAudioExtensions,
+            .addTrack =
+                [this](const DownloadedAudio& download) { return addDownloadedTrack(download); },
+        },
+        networkMonitor);
+    connect(m_urlImports.get(), &URLImportQueue::jobsChanged, this,
+            &AlbumStore::urlImportJobsChanged);
+    connect(m_urlImports.get(), &URLImportQueue::progressChanged, this,
+            &AlbumStore::urlImportProgressChanged);
+    connect(m_urlImports.get(), &URLImportQueue::isProcessingChanged, this, [this] {
+        Q_EMIT isProcessingURLImportQueueChanged();
+        Q_EMIT isImportingURLChanged();
+    });
     load();
     selectDefaultAlbumIfSelectionIsGone();
 }
@@ -215,6 +231,20 @@ void AlbumStore::deleteTracks(const QSet<QString>& trackIDs, const QString& albu
     save();
 }
 
+void AlbumStore::enqueueURLImport(const QString& link, const std::optional<QString>& targetAlbumID)
+{
+    if (link.trimmed().isEmpty())
+        return;
+    clearMessages();
+    m_urlImports->enqueue(link, targetAlbumID);
+}
+
+void AlbumStore::setPendingURLImportAlbumID(const QString& id)
+{
+    assignAndNotify(this, m_pendingURLImportAlbumID, id,
+                    &AlbumStore::pendingURLImportAlbumIDChanged);
+}
+
 void AlbumStore::updateBuiltInTracks(const QList<CalmTrack>& tracks)
 {
     const QList<CalmTrack>& replacement = tracks.isEmpty() ? TrackLibrary::tracks() : tracks;
@@ -230,11 +260,6 @@ QString AlbumStore::albumFolder(const QString& albumID) const
     return m_root + QLatin1Char('/') + albumID;
 }
 
-QString AlbumStore::partialFolder() const
-{
-    return m_root + QStringLiteral("/.partial");
-}
-
 CalmAlbum* AlbumStore::findImportedAlbum(const QString& id)
 {
     for (CalmAlbum& album : m_importedAlbums) {
@@ -247,7 +272,7 @@ CalmAlbum* AlbumStore::findImportedAlbum(const QString& id)
 void AlbumStore::load()
 {
     // Downloads and copies a killed run left half done; nothing refers to them.
-    QDir(partialFolder()).removeRecursively();
+    QDir(URLImportQueue::partialFolder(m_root)).removeRecursively();
     const QString indexPath = m_root + QLatin1Char('/') + manifestFileName;
     QFile file(indexPath);
     if (!file.exists()) {

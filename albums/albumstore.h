@@ -9,10 +9,8 @@
 #include "importdialogs.h"
 #include "model/calmtrack.h"
 #include "urlimportjob.h"
+#include "urlimportqueue.h"
 
-#include <QCoro/QCoroTask>
-
-#include <functional>
 #include <memory>
 #include <optional>
 #include <QObject>
@@ -20,7 +18,6 @@
 
 namespace calmcove {
 
-class FastURLDownloader;
 class NetworkPathMonitor;
 class UserDefaults;
 
@@ -53,9 +50,8 @@ public:
     static inline const QString selectedAlbumIDKey = QStringLiteral("selectedAlbumID");
     static inline const QString urlAlbumName = QStringLiteral("URL Imports");
     // The most bytes one URL import may download (a number of bytes; 2 GiB when unset).
-    static inline const QString urlImportMaximumBytesKey =
-        QStringLiteral("CalmcoveURLImportMaximumBytes");
-    static constexpr qint64 defaultURLImportMaximumBytes = qint64(2) * 1024 * 1024 * 1024;
+    static inline const QString urlImportMaximumBytesKey = URLImportQueue::maximumBytesKey;
+    static constexpr qint64 defaultURLImportMaximumBytes = URLImportQueue::defaultMaximumBytes;
     // File-name extensions, lower case.
     static inline const QSet<QString> supportedAudioExtensions = {
         QStringLiteral("aac"),  QStringLiteral("aif"), QStringLiteral("aiff"),
@@ -120,20 +116,24 @@ public:
     // Adds audio files to an imported album, asking what to do with duplicates.
     void addTracks(const QStringList& paths, const QString& albumID);
 
-    // URL import: links are queued and imported one at a time, in order, into the album
-    // `targetAlbumID` or into "URL Imports".
+    // URL import, run by the store's URLImportQueue: links are queued and imported one at
+    // a time, in order, into the album `targetAlbumID` or into "URL Imports". Queuing a
+    // link that is not blank clears the store's messages.
     void enqueueURLImport(const QString& link, const std::optional<QString>& targetAlbumID = {});
     // Removes finished and failed jobs; queued and running ones stay.
-    void clearFinishedURLImportJobs();
+    void clearFinishedURLImportJobs() { m_urlImports->clearFinishedJobs(); }
     // Clears one job's progress, or with no job the store-level progress.
-    void resetURLImportProgress(const std::optional<QUuid>& jobID = {});
-    bool isImportingURL() const { return m_isImportingURL; }
-    std::optional<double> urlImportProgress() const { return m_urlImportProgress; }
-    QString urlImportProgressText() const { return m_urlImportProgressText; }
-    const QList<URLImportJob>& urlImportJobs() const { return m_urlImportJobs; }
+    void resetURLImportProgress(const std::optional<QUuid>& jobID = {})
+    {
+        m_urlImports->resetProgress(jobID);
+    }
+    bool isImportingURL() const { return m_urlImports->isProcessing(); }
+    std::optional<double> urlImportProgress() const { return m_urlImports->progress(); }
+    QString urlImportProgressText() const { return m_urlImports->progressText(); }
+    const QList<URLImportJob>& urlImportJobs() const { return m_urlImports->jobs(); }
     QString pendingURLImportAlbumID() const { return m_pendingURLImportAlbumID; }
     void setPendingURLImportAlbumID(const QString& id);
-    bool isProcessingURLImportQueue() const { return m_isProcessingURLImportQueue; }
+    bool isProcessingURLImportQueue() const { return m_urlImports->isProcessing(); }
 
     // Artwork: a copy of the picture as "cover.<ext>" in the album folder.
     void setArtwork(const QString& picturePath, const QString& albumID);
@@ -182,25 +182,9 @@ private:
                                                const QString& albumName);
     bool isSupportedAudioFile(const QString& path) const;
 
-    qint64 urlImportMaximumBytes() const;
-    // <root>/.partial: downloads in progress, on the album folders' file system.
-    QString partialFolder() const;
-    void startURLImportQueueIfNeeded();
-    QCoro::Task<> runURLImportQueue();
-    // The job's failure text, or none when it finished.
-    QCoro::Task<std::optional<QString>>
-    performURLImport(QString link, std::optional<QString> targetAlbumID, QUuid jobID);
-    std::optional<QString> appendDownloadedTrack(const QString& downloadedPath,
-                                                 const QString& extension, const QString& title,
-                                                 const QString& artist,
-                                                 const std::optional<QString>& targetAlbumID,
-                                                 const QUuid& jobID);
-    URLImportJob* findJob(const QUuid& id);
-    void updateJob(const QUuid& id, const std::function<void(URLImportJob&)>& change);
-    void setURLImportStatus(const QString& message, const QUuid& jobID,
-                            std::optional<URLImportJob::State> finalState);
-    void updateURLImportProgress(qint64 written, qint64 expected, const QUuid& jobID);
-    void setProcessingURLImportQueue(bool processing);
+    // Moves a downloaded track into its target album, else into "URL Imports" (created
+    // when missing), asking about a duplicate; selects the album and saves.
+    URLImportOutcome addDownloadedTrack(const DownloadedAudio& download);
 
     void setImportedAlbums(QList<CalmAlbum> albums);
     void setStatusMessage(const QString& message);
@@ -220,14 +204,8 @@ private:
     // there was none. A save refuses to overwrite an index that differs.
     std::optional<std::pair<qint64, qint64>> m_indexStamp;
     ImportDialogs* m_dialogs = nullptr;
-    bool m_isImportingURL = false;
-    std::optional<double> m_urlImportProgress;
-    QString m_urlImportProgressText;
-    QList<URLImportJob> m_urlImportJobs;
     QString m_pendingURLImportAlbumID;
-    bool m_isProcessingURLImportQueue = false;
-    NetworkPathMonitor* m_networkMonitor = nullptr;
-    std::unique_ptr<FastURLDownloader> m_urlDownloader;
+    std::unique_ptr<URLImportQueue> m_urlImports;
 };
 
 } // namespace calmcove

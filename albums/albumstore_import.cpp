@@ -1,5 +1,5 @@
-// The local import operations of the album store: folders and loose files become albums,
-// files are added to albums with duplicate detection.
+// The import operations of the album store: folders and loose files become albums, files
+// are added to albums with duplicate detection, and URL downloads become tracks.
 
 #include "albumstore.h"
 #include "importnaming.h"
@@ -321,6 +321,85 @@ void AlbumStore::addTracks(const QStringList& paths, const QString& albumID)
         setErrorMessage(QStringLiteral("No supported audio files found."));
     }
     save();
+}
+
+URLImportOutcome AlbumStore::addDownloadedTrack(const DownloadedAudio& download)
+{
+    const CalmAlbum* existing =
+        download.targetAlbumID ? findImportedAlbum(*download.targetAlbumID) : nullptr;
+    if (!existing) {
+        const auto named =
+            std::find_if(m_importedAlbums.cbegin(), m_importedAlbums.cend(),
+                         [](const CalmAlbum& album) { return album.name == urlAlbumName; });
+        if (named != m_importedAlbums.cend())
+            existing = &*named;
+    }
+    const bool isNew = !existing;
+    CalmAlbum album =
+        existing ? *existing : CalmAlbum{newUUID(), urlAlbumName, {}, NoArtwork{}, false};
+    const QString folder = albumFolder(album.id);
+    if (!QDir().mkpath(folder))
+        return {URLImportJob::State::failed, QStringLiteral("Could not create the album folder.")};
+
+    const QString& title = download.title;
+    const double duration = audioDuration(download.path);
+    const std::optional<qsizetype> duplicate = duplicateTrackIndex(album.tracks, title, duration);
+    if (duplicate) {
+        switch (confirmDuplicateImport(1, title, album.name)) {
+        case DuplicateResolution::cancel:
+            return {URLImportJob::State::finished, QStringLiteral("Import canceled.")};
+        case DuplicateResolution::skip:
+            return {URLImportJob::State::finished, QStringLiteral("Skipped duplicate track.")};
+        case DuplicateResolution::replace:
+            break;
+        }
+    }
+
+    const int number = int(duplicate ? *duplicate + 1 : album.tracks.size() + 1);
+    const QString target = folder + QLatin1Char('/') +
+                           copiedFileName(title + QLatin1Char('.') + download.extension, number);
+    // On disk first, then renamed over the final name (a replaced duplicate included).
+    QString placementError;
+    if (!syncFile(download.path, &placementError) ||
+        !renameOnto(download.path, target, &placementError))
+        return {URLImportJob::State::failed,
+                QStringLiteral("Could not add the track to the album: ") + placementError};
+
+    CalmTrack track{
+        .id = album.id + QLatin1Char('-') + QFileInfo(target).completeBaseName() +
+              QLatin1Char('-') + newUUID(),
+        .albumID = album.id,
+        .title = title,
+        .artist = download.artist,
+        .duration = duration > 0 ? duration : audioDuration(target),
+        .moods = everyMood(),
+        .kind = CalmKind::all,
+        .source = FileAudio{target},
+    };
+    if (duplicate) {
+        if (const auto* file = std::get_if<FileAudio>(&album.tracks[*duplicate].source);
+            file && file->path != target)
+            QFile::remove(file->path);
+        album.tracks[*duplicate] = track;
+    } else {
+        album.tracks.append(track);
+    }
+
+    QList<CalmAlbum> albums = m_importedAlbums;
+    if (isNew) {
+        albums.append(album);
+    } else {
+        for (CalmAlbum& candidate : albums) {
+            if (candidate.id == album.id)
+                candidate = album;
+        }
+    }
+    setImportedAlbums(std::move(albums));
+    setSelectedAlbumID(album.id);
+    save();
+    return {URLImportJob::State::finished,
+            duplicate ? QStringLiteral("Replaced %1 in %2.").arg(title, album.name)
+                      : QStringLiteral("Imported %1 to %2.").arg(title, album.name)};
 }
 
 } // namespace calmcove
