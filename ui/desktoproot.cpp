@@ -23,13 +23,7 @@ DesktopRoot::DesktopRoot(CalmcoveRuntime& runtime)
     m_albumManager.setAudioPackStore(&m_runtime.audioPackStore());
     m_albumManager.setImportPanels(&m_importPanels);
 
-    PlayerPanelInputs inputs;
-    inputs.controller = &runtime.controller();
-    inputs.albumStore = &runtime.albumStore();
-    inputs.audioPackStore = &runtime.audioPackStore();
-    inputs.appSettings = &runtime.appSettings();
-    inputs.updateChecker = &runtime.appStoreVersionChecker();
-    inputs.shortcutManager = &runtime.shortcutManager();
+    PlayerPanelInputs inputs = PlayerPanelInputs::of(runtime);
     inputs.openAlbums = [this] { m_albumManager.show(); };
     inputs.appVersion = appVersion();
     inputs.websiteURL = QStringLiteral(CALMCOVE_WEBSITE_URL_STRING);

@@ -2,6 +2,7 @@
 
 #include "advancedpresenter.h"
 #include "albumartworkview.h"
+#include "app/calmcoveruntime.h"
 #include "librarystatuspresenter.h"
 #include "menurow.h"
 #include "nowplayingpresenter.h"
@@ -39,6 +40,18 @@ void setSymbol(QLabel* label, const QString& symbol, int size, const QColor& col
 }
 
 } // namespace
+
+PlayerPanelInputs PlayerPanelInputs::of(CalmcoveRuntime& runtime)
+{
+    PlayerPanelInputs inputs;
+    inputs.controller = &runtime.controller();
+    inputs.albumStore = &runtime.albumStore();
+    inputs.audioPackStore = &runtime.audioPackStore();
+    inputs.appSettings = &runtime.appSettings();
+    inputs.updateChecker = &runtime.appStoreVersionChecker();
+    inputs.shortcutManager = &runtime.shortcutManager();
+    return inputs;
+}
 
 PlayerPanel::PlayerPanel(const PlayerPanelInputs& inputs, Presentation presentation,
                          QWidget* parent)

@@ -25,6 +25,7 @@ class AlbumArtworkView;
 class AlbumStore;
 class AudioController;
 class AudioPackStore;
+class CalmcoveRuntime;
 class LibraryStatusPresenter;
 class MenuRow;
 class NowPlayingPresenter;
@@ -50,6 +51,9 @@ struct PlayerPanelInputs
     std::function<void()> quit;
     QString websiteURL;
     QString appVersion;
+
+    // The runtime's player, stores, settings, update checker and shortcut manager.
+    static PlayerPanelInputs of(CalmcoveRuntime& runtime);
 };
 
 class PlayerPanel : public QFrame

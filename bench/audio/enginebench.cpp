@@ -9,6 +9,7 @@
 #include "audio/audioengine.h"
 #include "audio/captureoutput.h"
 #include "audio/soundpreset.h"
+#include "support/procfs.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -17,39 +18,18 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <sys/resource.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 #include <vector>
 
 using namespace calmcove;
+using bench::childrenCpuSeconds;
+using bench::processCpuSeconds;
+using bench::threadCpuSeconds;
 
 namespace {
 
 constexpr int rate = 44100;
-
-double threadCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
-double processCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
-double childrenCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
 
 struct Row
 {

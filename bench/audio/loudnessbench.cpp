@@ -8,33 +8,19 @@
 // imported at once is measured within seconds.
 
 #include "media/loudnessmeter.h"
+#include "support/procfs.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <sys/resource.h>
-#include <time.h>
 
 using namespace calmcove;
+using bench::childrenCpuSeconds;
+using bench::threadCpuSeconds;
 
 namespace {
-
-double threadCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
-double childrenCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
 
 bool runFfmpeg(const QStringList& arguments)
 {

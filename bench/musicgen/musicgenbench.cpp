@@ -9,6 +9,7 @@
 #include "musicgen/loudness.h"
 #include "musicgen/renderer.h"
 #include "musicgen/trackspec.h"
+#include "support/procfs.h"
 
 #include <chrono>
 #include <cstdio>
@@ -18,28 +19,12 @@
 #include <filesystem>
 #include <set>
 #include <string>
-#include <sys/resource.h>
 
 using namespace calmcove::musicgen;
+using calmcove::bench::childrenCpuSeconds;
+using calmcove::bench::threadCpuSeconds;
 
 namespace {
-
-double threadCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-double childrenCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    const auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 double wallSeconds()
 {

@@ -1,9 +1,12 @@
 #pragma once
 
-// What /proc says about a process, for the benchmarks: resident memory and CPU time.
+// What /proc and the kernel's clocks say about a process, for the benchmarks: resident
+// memory and CPU time.
 
+#include <ctime>
 #include <QFile>
 #include <QString>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace calmcove::bench {
@@ -46,6 +49,35 @@ inline double cpuSeconds(qint64 pid = 0)
         return -1;
     const double ticks = fields.at(11).toDouble() + fields.at(12).toDouble(); // utime, stime
     return ticks / double(sysconf(_SC_CLK_TCK));
+}
+
+inline double clockSeconds(clockid_t clock)
+{
+    timespec now{};
+    clock_gettime(clock, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+// CPU time of the calling thread, and of the whole process, in seconds.
+inline double threadCpuSeconds()
+{
+    return clockSeconds(CLOCK_THREAD_CPUTIME_ID);
+}
+
+inline double processCpuSeconds()
+{
+    return clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
+}
+
+// User and system CPU time of the child processes that have ended and been waited for.
+inline double childrenCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const auto seconds = [](const timeval& t) {
+        return double(t.tv_sec) + double(t.tv_usec) * 1e-6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 } // namespace calmcove::bench

@@ -81,13 +81,7 @@ int main(int argc, char** argv)
     runtime.start();
     network.setOnline(true);
 
-    PlayerPanelInputs inputs;
-    inputs.controller = &runtime.controller();
-    inputs.albumStore = &runtime.albumStore();
-    inputs.audioPackStore = &runtime.audioPackStore();
-    inputs.appSettings = &runtime.appSettings();
-    inputs.updateChecker = &runtime.appStoreVersionChecker();
-    inputs.shortcutManager = &runtime.shortcutManager();
+    PlayerPanelInputs inputs = PlayerPanelInputs::of(runtime);
     inputs.appVersion = QStringLiteral("1.0");
     PlayerPanel panel(inputs, PlayerPanel::Presentation::window);
     panel.move(24, 24);

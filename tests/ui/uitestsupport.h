@@ -57,13 +57,7 @@ struct PanelHarness
 
     PlayerPanelInputs inputs()
     {
-        PlayerPanelInputs inputs;
-        inputs.controller = &controller();
-        inputs.albumStore = &albums();
-        inputs.audioPackStore = &library();
-        inputs.appSettings = &runtime->appSettings();
-        inputs.updateChecker = &runtime->appStoreVersionChecker();
-        inputs.shortcutManager = &runtime->shortcutManager();
+        PlayerPanelInputs inputs = PlayerPanelInputs::of(*runtime);
         inputs.websiteURL = QStringLiteral("https://example.org/");
         inputs.appVersion = QStringLiteral("2.3");
         inputs.quit = [] {};
