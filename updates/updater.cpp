@@ -69,10 +69,16 @@ bool Updater::automaticallyChecksForUpdates() const
 
 void Updater::setAutomaticallyChecksForUpdates(bool enabled)
 {
-    if (m_defaults.boolean(automaticChecksKey) == enabled)
-        return;
-    m_defaults.setValue(automaticChecksKey, enabled);
-    emit automaticallyChecksForUpdatesChanged(enabled);
+    if (storeSwitch(automaticChecksKey, enabled))
+        emit automaticallyChecksForUpdatesChanged(enabled);
+}
+
+bool Updater::storeSwitch(const QString& key, bool enabled)
+{
+    if (m_defaults.boolean(key) == enabled)
+        return false;
+    m_defaults.setValue(key, enabled);
+    return true;
 }
 
 bool Updater::automaticallyDownloadsUpdates() const
@@ -82,10 +88,8 @@ bool Updater::automaticallyDownloadsUpdates() const
 
 void Updater::setAutomaticallyDownloadsUpdates(bool enabled)
 {
-    if (m_defaults.boolean(automaticUpdatesKey) == enabled)
-        return;
-    m_defaults.setValue(automaticUpdatesKey, enabled);
-    emit automaticallyDownloadsUpdatesChanged(enabled);
+    if (storeSwitch(automaticUpdatesKey, enabled))
+        emit automaticallyDownloadsUpdatesChanged(enabled);
 }
 
 std::optional<QUrl> Updater::feedURL() const

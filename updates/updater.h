@@ -110,6 +110,8 @@ signals:
     void canCheckForUpdatesChanged(bool canCheck);
 
 private:
+    // Writes a settings switch; false when it already held `enabled`.
+    bool storeSwitch(const QString& key, bool enabled);
     struct Session;
     struct Failure
     {

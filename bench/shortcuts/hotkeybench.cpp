@@ -8,14 +8,9 @@
 // Target: median and worst under 20 ms from the key event to togglePlayPause.
 
 #include "platform/x11hotkeybackend.h"
-#include "playback/manualengine.h"
+#include "shortcuts/playerfixture.h"
 #include "shortcuts/shortcutmanager.h"
 #include "support/xvfbsession.h"
-
-#include "model/tracklibrary.h"
-#include "platform/userdefaults.h"
-#include "playback/albumselection.h"
-#include "playback/trackaudiolibrary.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -23,7 +18,6 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <time.h>
 #include <vector>
 #include <xcb/xcb.h>
@@ -54,29 +48,6 @@ public:
     }
     quint32 serverTime = 0;
     quint64 arrival = 0;
-};
-
-class DefaultAlbumSelection : public AlbumSelection
-{
-public:
-    CalmAlbum selectedAlbum() const override { return album; }
-    const CalmAlbum& builtInAlbum() const override { return album; }
-    QString selectedAlbumID() const override { return album.id; }
-    void setSelectedAlbumID(const QString&) override {}
-
-    CalmAlbum album = TrackLibrary::builtInAlbum();
-};
-
-class Library : public TrackAudioLibrary
-{
-public:
-    std::optional<QString> localPath(const QString& name) const override
-    {
-        return QStringLiteral("/library/") + name;
-    }
-    std::optional<QString> starterPath(const QString&) const override { return std::nullopt; }
-    bool isTrackAvailable(const CalmTrack&) const override { return true; }
-    void requestLatestPackIfNeeded() override {}
 };
 
 // Runs the event loop until `done` holds or `timeoutMs` passed.
@@ -113,15 +84,11 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
     const int presses = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
 
-    QTemporaryDir directory;
-    UserDefaults defaults(directory.path() + QStringLiteral("/settings.conf"));
-    DefaultAlbumSelection albums;
-    Library library;
-    test::ManualEngine engine;
-    AudioController controller(albums, library, engine, defaults);
+    test::PlayerFixture player;
+    AudioController& controller = *player.controller();
 
     std::unique_ptr<X11HotkeyBackend> backend = X11HotkeyBackend::create();
-    ShortcutManager manager(defaults, *backend);
+    ShortcutManager manager(player.defaults, *backend);
     manager.setController(&controller);
     manager.setShortcut(AppShortcut{49, 0x1800}, ShortcutAction::playPause);
     if (!manager.errorMessage().isEmpty()) {

@@ -18,10 +18,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRandomGenerator>
-#include <QSslConfiguration>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -155,28 +152,10 @@ std::vector<std::string> rangeHeaders(qint64 size)
 class DownloaderTest : public ::testing::Test
 {
 protected:
-    static QString pem(const char* name) { return certificates().filePath(QLatin1String(name)); }
-    static QTemporaryDir& certificates()
-    {
-        static QTemporaryDir folder;
-        return folder;
-    }
-    static void SetUpTestSuite()
-    {
-        QProcess openssl;
-        openssl.setWorkingDirectory(certificates().path());
-        openssl.start("openssl",
-                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                       "-nodes", "-keyout", "key.pem", "-out", "cert.pem", "-days", "2", "-subj",
-                       "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
-        openssl.waitForFinished(30000);
-        QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
-        trusting.addCaCertificates(pem("cert.pem"));
-        QSslConfiguration::setDefaultConfiguration(trusting);
-    }
     void TearDown() override { EXPECT_EQ(leftovers(), QStringList()); }
 
-    RangeTestServer server{pem("cert.pem").toStdString(), pem("key.pem").toStdString()};
+    RangeTestServer server{test::LoopbackCertificate::trusted().certificateFile,
+                           test::LoopbackCertificate::trusted().keyFile};
 };
 
 TEST(ChunkRangesTest, NoRangesWithoutBytes)

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <httplib.h>
+#include <QProcess>
+#include <QSslConfiguration>
+#include <QTemporaryDir>
 #include <random>
 #include <stdexcept>
 
@@ -285,6 +288,27 @@ void RangeTestServer::clearRecords()
     m_redirectsAnswered = 0;
     m_maxConcurrentRanges = 0;
     m_rangesCutOff = 0;
+}
+
+const LoopbackCertificate& LoopbackCertificate::trusted()
+{
+    static const LoopbackCertificate certificate = [] {
+        static QTemporaryDir folder;
+        QProcess openssl;
+        openssl.setWorkingDirectory(folder.path());
+        openssl.start("openssl",
+                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                       "-nodes", "-keyout", "key.pem", "-out", "cert.pem", "-days", "2", "-subj",
+                       "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+        openssl.waitForFinished(30000);
+        const QString certificateFile = folder.filePath(QStringLiteral("cert.pem"));
+        QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+        trusting.addCaCertificates(certificateFile);
+        QSslConfiguration::setDefaultConfiguration(trusting);
+        return LoopbackCertificate{certificateFile.toStdString(),
+                                   folder.filePath(QStringLiteral("key.pem")).toStdString()};
+    }();
+    return certificate;
 }
 
 } // namespace calmcove::test

@@ -23,6 +23,17 @@ struct Response;
 
 namespace calmcove::test {
 
+// A certificate and key for 127.0.0.1, made once per process with openssl and trusted by
+// Qt's default TLS configuration from then on, so that a RangeTestServer given them speaks
+// HTTPS that only this process trusts.
+struct LoopbackCertificate
+{
+    std::string certificateFile;
+    std::string keyFile;
+
+    static const LoopbackCertificate& trusted();
+};
+
 class RangeTestServer
 {
 public:

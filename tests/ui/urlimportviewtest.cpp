@@ -19,9 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QProcess>
 #include <QPushButton>
-#include <QSslConfiguration>
 #include <QTest>
 
 namespace calmcove {
@@ -48,27 +46,6 @@ TEST(URLImportJobTitleTest, HostAndLastPathComponent)
 class URLImportViewTest : public ::testing::Test
 {
 protected:
-    static QString pem(const char* name) { return certificates().filePath(QLatin1String(name)); }
-    static QTemporaryDir& certificates()
-    {
-        static QTemporaryDir folder;
-        return folder;
-    }
-    // The server speaks HTTPS with a certificate for 127.0.0.1 that only this process trusts.
-    static void SetUpTestSuite()
-    {
-        QProcess openssl;
-        openssl.setWorkingDirectory(certificates().path());
-        openssl.start("openssl",
-                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                       "-nodes", "-keyout", "key.pem", "-out", "cert.pem", "-days", "2", "-subj",
-                       "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
-        openssl.waitForFinished(30000);
-        QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
-        trusting.addCaCertificates(pem("cert.pem"));
-        QSslConfiguration::setDefaultConfiguration(trusting);
-    }
-
     URLImportViewTest()
     {
         server.setFiles({test::silentWav(2)});
@@ -81,7 +58,8 @@ protected:
 
     QString url(const char* path) const { return server.url(QString::fromLatin1(path)).toString(); }
 
-    test::RangeTestServer server{pem("cert.pem").toStdString(), pem("key.pem").toStdString()};
+    test::RangeTestServer server{test::LoopbackCertificate::trusted().certificateFile,
+                                 test::LoopbackCertificate::trusted().keyFile};
     test::AlbumManagerWorld world;
     URLImportView view{&world.albumStore};
 };
