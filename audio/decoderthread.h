@@ -1,7 +1,7 @@
 #pragma once
 
-// The engine's worker thread: decodes every scheduled segment ahead into its ring (about
-// 1.5 s of audio), in schedule order, and carries the render thread's events on to whoever
+// The engine's worker thread: decodes every scheduled segment ahead into its ring (at least
+// 2 s of audio), in schedule order, and carries the render thread's events on to whoever
 // delivers them to the main thread. All file I/O of playback happens here.
 
 #include "playersegment.h"
@@ -29,8 +29,15 @@ public:
     // Main thread: decode this segment from now on (until it is discarded or complete).
     void add(std::shared_ptr<PlayerSegment> segment);
 
-    // Smallest ring the decoder fills for a segment, in seconds of output.
-    static constexpr double bufferSeconds = 1.0;
+    // Decoded audio kept ready ahead of the render position, in seconds of output: enough
+    // to ride out a decoder thread held up on a busy machine.
+    static constexpr double aheadSeconds = 2.0;
+    // The render side asks for more once this much room is free in a segment's ring:
+    // decoding in worthwhile pieces, and never less than aheadSeconds left.
+    static constexpr double refillSeconds = 0.5;
+    // Smallest ring the decoder fills for a segment, in seconds of output (about 1 MB of
+    // audio at 44.1 kHz; two segments are filled at once near the end of a track).
+    static constexpr double bufferSeconds = aheadSeconds + refillSeconds;
 
 private:
     struct Job

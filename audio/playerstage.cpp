@@ -1,5 +1,7 @@
 #include "playerstage.h"
 
+#include "decoderthread.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -15,6 +17,7 @@ PlayerStage::PlayerStage(int sampleRate, int maxBlockFrames, Wakeup& decoderWake
     : m_decoderWakeup(decoderWakeup),
       m_fadeStep(1.0f / float(std::max(1.0, std::round(fadeSeconds * sampleRate)))),
       m_glideFrames(std::max(1, int(std::round(gainGlideSeconds * sampleRate)))),
+      m_refillFrames(std::size_t(DecoderThread::refillSeconds * sampleRate)),
       m_scratch(std::size_t(2 * maxBlockFrames))
 {}
 
@@ -226,7 +229,7 @@ void PlayerStage::pull(float* frames, int count)
         scale(*segment, out, n);
         segment->framesRead += n;
         done += n;
-        if (segment->audio.readable() < segment->audio.capacity() / 2 &&
+        if (segment->audio.capacity() - segment->audio.readable() >= m_refillFrames &&
             !segment->decodeFinished.load(std::memory_order_relaxed))
             m_wantDecoder = true;
     }

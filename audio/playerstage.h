@@ -89,6 +89,7 @@ private:
     float m_fileGainTarget = 1;
     float m_fileGainStep = 0;
     int m_glideFrames;
+    std::size_t m_refillFrames; // free room in a ring at which the decoder is asked for more
     std::vector<float> m_scratch;
 
     std::uint16_t m_generation = 0;
