@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 
 namespace calmcove {
 
@@ -33,6 +34,14 @@ void printLine(const QString& line)
 }
 
 } // namespace
+
+struct AudioController::QueuedTrack
+{
+    CalmTrack track;
+    AudioFileInfo file;
+    bool usesStarterFallback = false;
+    quint64 token = 0;
+};
 
 QString formatTime(double seconds)
 {
@@ -87,6 +96,7 @@ void AudioController::setShuffleEnabled(bool enabled)
 {
     m_defaults.setValue(shuffleEnabledKey, enabled);
     assignAndNotify(this, m_shuffleEnabled, enabled, &AudioController::shuffleEnabledChanged);
+    refreshQueuedTrack();
 }
 
 QString AudioController::displayTime() const
@@ -183,6 +193,7 @@ void AudioController::restoreCurrentTrack()
 void AudioController::load(const CalmTrack& track, bool autoPlay)
 {
     const bool restarts = track.id == m_currentTrack.id && m_audioFile;
+    const qint64 playingFrame = currentPlaybackFrame();
     m_stopped = false;
     setCurrentTrack(track);
     m_startFrame = 0;
@@ -195,6 +206,9 @@ void AudioController::load(const CalmTrack& track, bool autoPlay)
             reportPlaybackError(QStringLiteral("Could not open ") +
                                 QFileInfo(resolved->path).fileName() + QStringLiteral(": ") +
                                 *error);
+            // What plays goes on, but not into the track queued behind it.
+            if (m_queued)
+                dropQueuedTrack(playingFrame);
             return;
         }
         m_audioFile = std::make_unique<AudioFileInfo>(std::get<AudioFileInfo>(std::move(opened)));
@@ -225,7 +239,8 @@ void AudioController::scheduleCurrentTrack(qint64 fromFrame)
 {
     if (!m_audioFile)
         return;
-    const quint64 token = ++m_scheduleToken;
+    m_queued.reset();
+    m_scheduleToken = ++m_lastToken;
     m_engine.stopPlayer();
     const qint64 start = std::clamp<qint64>(fromFrame, 0, m_audioFile->lengthFrames);
     const qint64 count = m_audioFile->lengthFrames - start;
@@ -234,9 +249,14 @@ void AudioController::scheduleCurrentTrack(qint64 fromFrame)
             moveTrack(true, true);
         return;
     }
+    m_engine.scheduleSegment(*m_audioFile, start, count, segmentCompletion(m_scheduleToken));
+}
+
+std::function<void()> AudioController::segmentCompletion(quint64 token)
+{
     // Runs on an audio thread; the controller may be gone by the time the main thread
     // gets to it.
-    m_engine.scheduleSegment(*m_audioFile, start, count, [self = QPointer(this), token]() mutable {
+    return [self = QPointer(this), token]() mutable {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self = std::move(self), token] {
@@ -244,22 +264,116 @@ void AudioController::scheduleCurrentTrack(qint64 fromFrame)
                     self->finishSegment(token);
             },
             Qt::QueuedConnection);
-    });
+    };
 }
 
 void AudioController::finishSegment(quint64 token)
 {
-    if (token == m_scheduleToken && m_isPlaying)
+    if (token != m_scheduleToken || !m_isPlaying)
+        return;
+    if (m_queued)
+        adoptQueuedTrack();
+    else
         moveTrack(true, true);
 }
 
 qint64 AudioController::currentPlaybackFrame() const
 {
+    qint64 frame = m_startFrame;
     if (m_isPlaying) {
         if (const auto played = m_engine.playerSampleTime())
-            return m_startFrame + *played;
+            frame += *played;
     }
-    return m_startFrame;
+    return std::max<qint64>(frame, 0);
+}
+
+void AudioController::queueNextTrackIfDue()
+{
+    if (!m_isPlaying || !m_audioFile || m_audioFile->sampleRate <= 0 || m_queued ||
+        m_queueAttemptToken == m_scheduleToken)
+        return;
+    const qint64 remaining = m_audioFile->lengthFrames - currentPlaybackFrame();
+    if (double(remaining) > prerollSeconds * m_audioFile->sampleRate)
+        return;
+    // One attempt per segment: a track that cannot be opened now is left to the move at
+    // the end of this one, which reports the failure.
+    m_queueAttemptToken = m_scheduleToken;
+    const QList<CalmTrack> choices = trackChoices(true);
+    if (choices.isEmpty())
+        return;
+    const CalmTrack next = pickTrack(choices);
+    const auto resolved = resolvedAudio(next);
+    if (!resolved)
+        return;
+    auto opened = m_engine.openFile(resolved->path);
+    const auto* file = std::get_if<AudioFileInfo>(&opened);
+    if (!file || file->lengthFrames < 1)
+        return;
+    const quint64 token = ++m_lastToken;
+    m_engine.scheduleSegment(*file, 0, file->lengthFrames, segmentCompletion(token));
+    m_queued = std::make_unique<QueuedTrack>(
+        QueuedTrack{next, *file, resolved->usesStarterFallback, token});
+}
+
+bool AudioController::renewQueuedTrack()
+{
+    const QList<CalmTrack> choices = trackChoices(true);
+    const auto choice = std::find_if(choices.cbegin(), choices.cend(), [this](const CalmTrack& t) {
+        return t.id == m_queued->track.id && t.albumID == m_queued->track.albumID;
+    });
+    if (choice == choices.cend())
+        return false;
+    const auto resolved = resolvedAudio(*choice);
+    if (!resolved || resolved->path != m_queued->file.path ||
+        resolved->usesStarterFallback != m_queued->usesStarterFallback)
+        return false;
+    m_queued->track = *choice; // a new title or duration of the same audio
+    return true;
+}
+
+void AudioController::refreshQueuedTrack()
+{
+    catchUpWithPlayer();
+    if (m_queued && !renewQueuedTrack())
+        dropQueuedTrack(currentPlaybackFrame());
+    queueNextTrackIfDue();
+}
+
+void AudioController::dropQueuedTrack(qint64 resumeFrame)
+{
+    // The player cannot drop a single segment: everything is scheduled anew, and the
+    // player's fades make the seam nearly inaudible.
+    m_startFrame = resumeFrame;
+    scheduleCurrentTrack(resumeFrame);
+    if (m_isPlaying)
+        m_engine.playPlayer();
+}
+
+void AudioController::catchUpWithPlayer()
+{
+    if (!m_queued || !m_isPlaying)
+        return;
+    const auto played = m_engine.playerSampleTime();
+    if (played && m_startFrame + *played >= m_audioFile->lengthFrames)
+        adoptQueuedTrack();
+}
+
+void AudioController::adoptQueuedTrack()
+{
+    const std::unique_ptr<QueuedTrack> next = std::move(m_queued);
+    const bool restarts = next->track.id == m_currentTrack.id;
+    // The player's sample time runs on across segments: the new file starts where the
+    // previous segment ended.
+    m_startFrame -= m_audioFile->lengthFrames;
+    *m_audioFile = next->file;
+    m_currentTrackUsesStarterFallback = next->usesStarterFallback;
+    m_scheduleToken = next->token;
+    setCurrentTrack(next->track);
+    showPlayerPosition();
+    updateNowPlaying();
+    if (restarts)
+        Q_EMIT positionJumped();
+    queueNextTrackIfDue();
 }
 
 void AudioController::play()
@@ -283,10 +397,12 @@ void AudioController::play()
                         &AudioController::lastPlaybackErrorChanged);
     setIsPlaying(true);
     updateNowPlaying();
+    queueNextTrackIfDue();
 }
 
 void AudioController::pause()
 {
+    catchUpWithPlayer();
     const qint64 frame = currentPlaybackFrame();
     m_engine.pausePlayer();
     setIsPlaying(false);
@@ -300,6 +416,7 @@ void AudioController::pause()
 
 void AudioController::stop()
 {
+    catchUpWithPlayer();
     m_startFrame = 0;
     setCurrentTime(0);
     setProgress(0);
@@ -315,6 +432,7 @@ void AudioController::seek(double fraction)
 {
     if (!m_audioFile)
         return;
+    catchUpWithPlayer();
     const double clamped = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
     const auto target = qint64(clamped * double(m_audioFile->lengthFrames));
     const bool wasPlaying = m_isPlaying;
@@ -341,6 +459,13 @@ double AudioController::playbackPosition() const
 }
 
 void AudioController::updateClock()
+{
+    catchUpWithPlayer();
+    showPlayerPosition();
+    refreshQueuedTrack();
+}
+
+void AudioController::showPlayerPosition()
 {
     if (!m_audioFile || m_audioFile->sampleRate <= 0)
         return;
@@ -375,7 +500,7 @@ void AudioController::updateNowPlaying()
     Q_EMIT nowPlayingUpdated();
 }
 
-void AudioController::moveTrack(bool forward, bool autoPlay)
+QList<CalmTrack> AudioController::trackChoices(bool forward) const
 {
     QList<CalmTrack> pool = filteredTracks();
     if (pool.isEmpty())
@@ -391,29 +516,35 @@ void AudioController::moveTrack(bool forward, bool autoPlay)
             const auto other =
                 std::find_if(installed.cbegin(), installed.cend(),
                              [this](const CalmTrack& t) { return t != m_currentTrack; });
-            load(other != installed.cend() ? *other : installed.first(), autoPlay);
-            return;
+            return {other != installed.cend() ? *other : installed.first()};
         }
     }
 
     const QList<CalmTrack> candidates = preferredPlayableTracks(pool);
     const qsizetype index = candidates.indexOf(m_currentTrack);
-    if (index < 0) {
-        if (!candidates.isEmpty())
-            load(candidates.first(), autoPlay);
-        return;
-    }
+    if (index < 0)
+        return candidates.mid(0, 1);
     if (m_shuffleEnabled && forward) {
         QList<CalmTrack> others = candidates;
         others.removeAll(m_currentTrack);
-        if (!others.isEmpty()) {
-            load(others.at(m_randomIndex(others.size())), autoPlay);
-            return;
-        }
+        if (!others.isEmpty())
+            return others;
     }
     const qsizetype count = candidates.size();
-    const qsizetype next = ((forward ? index + 1 : index - 1) + count) % count;
-    load(candidates.at(next), autoPlay);
+    return {candidates.at(((forward ? index + 1 : index - 1) + count) % count)};
+}
+
+CalmTrack AudioController::pickTrack(const QList<CalmTrack>& choices)
+{
+    return choices.size() == 1 ? choices.first() : choices.at(m_randomIndex(choices.size()));
+}
+
+void AudioController::moveTrack(bool forward, bool autoPlay)
+{
+    catchUpWithPlayer();
+    const QList<CalmTrack> choices = trackChoices(forward);
+    if (!choices.isEmpty())
+        load(pickTrack(choices), autoPlay);
 }
 
 void AudioController::select(const CalmTrack& track)
@@ -422,45 +553,54 @@ void AudioController::select(const CalmTrack& track)
         m_library.requestLatestPackIfNeeded();
         return;
     }
+    catchUpWithPlayer();
     load(track, m_isPlaying);
 }
 
 void AudioController::selectAlbum(const CalmAlbum& album)
 {
+    catchUpWithPlayer();
     m_albums.setSelectedAlbumID(album.id);
     const QList<CalmTrack> filtered = filteredTracks();
-    if (filtered.contains(m_currentTrack))
-        return;
-    const QList<CalmTrack> candidates = preferredPlayableTracks(filtered);
-    if (!candidates.isEmpty())
-        load(candidates.first(), m_isPlaying);
+    if (!filtered.contains(m_currentTrack)) {
+        const QList<CalmTrack> candidates = preferredPlayableTracks(filtered);
+        if (!candidates.isEmpty())
+            load(candidates.first(), m_isPlaying);
+    }
+    refreshQueuedTrack();
 }
 
 void AudioController::selectMood(Mood mood)
 {
+    catchUpWithPlayer();
     m_defaults.setValue(selectedMoodKey, rawValue(mood));
     assignAndNotify(this, m_selectedMood, mood, &AudioController::selectedMoodChanged);
     applyPreset(mood);
     const QList<CalmTrack> candidates = preferredPlayableTracks(filteredTracks());
-    if (candidates.isEmpty())
-        return;
-    const CalmTrack& drawn = candidates.at(m_randomIndex(candidates.size()));
-    if (drawn != m_currentTrack)
-        load(drawn, m_isPlaying);
+    if (!candidates.isEmpty()) {
+        const CalmTrack& drawn = candidates.at(m_randomIndex(candidates.size()));
+        if (drawn != m_currentTrack)
+            load(drawn, m_isPlaying);
+    }
+    refreshQueuedTrack();
 }
 
 void AudioController::selectKind(CalmKind kind)
 {
+    catchUpWithPlayer();
     m_defaults.setValue(selectedKindKey, rawValue(kind));
     assignAndNotify(this, m_selectedKind, kind, &AudioController::selectedKindChanged);
     const QList<CalmTrack> candidates = preferredPlayableTracks(filteredTracks());
-    if (candidates.contains(m_currentTrack) || candidates.isEmpty())
-        return;
-    load(candidates.first(), m_isPlaying);
+    if (!candidates.contains(m_currentTrack) && !candidates.isEmpty())
+        load(candidates.first(), m_isPlaying);
+    refreshQueuedTrack();
 }
 
 void AudioController::handleBuiltInLibraryChanged()
 {
+    catchUpWithPlayer();
+    // The queued track may have changed or gone with the album's tracks.
+    const auto refreshAfterwards = qScopeGuard([this] { refreshQueuedTrack(); });
     if (m_albums.selectedAlbumID() != builtInAlbumID)
         return;
     const QList<CalmTrack>& builtInTracks = m_albums.builtInAlbum().tracks;
@@ -502,6 +642,7 @@ void AudioController::next()
 
 void AudioController::previous()
 {
+    catchUpWithPlayer();
     if (m_currentTime > 4.0)
         seek(0);
     else

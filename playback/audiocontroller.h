@@ -4,7 +4,8 @@
 // audio plays and where, which track comes next, the sound settings of the mood, the
 // volume, the sleep timer and the clock the interface shows. It plays a track from the
 // installed library, the starter copy shipped with the program or an imported file, and
-// remembers the listener's choices across launches. Main thread only.
+// remembers the listener's choices across launches. A track that ends by itself runs into
+// the next without a gap. Main thread only.
 
 #include "model/calmtrack.h"
 #include "nowplayinginfo.h"
@@ -58,6 +59,11 @@ class AudioController : public QObject
     Q_PROPERTY(QString lastPlaybackError READ lastPlaybackError NOTIFY lastPlaybackErrorChanged)
 
 public:
+    // While playing, the next track is opened and scheduled behind the current one once
+    // this little of the current one is left, so that the two join without a gap. Far
+    // more than the engine decodes ahead, and than the main thread may be held up.
+    static constexpr double prerollSeconds = 5.0;
+
     struct Options
     {
         // Returns an index in [0, count) for shuffle and mood draws; uniform by default.
@@ -133,7 +139,8 @@ public:
     void startSleepTimer();
     void cancelSleepTimer();
 
-    // Reads the position from the engine; runs every 0.4 s by itself while playing.
+    // Reads the position from the engine and, near a track's end, queues the next track;
+    // runs every 0.4 s by itself while playing.
     void updateClock();
 
     // The now-playing table as it stands; read by the desktop integration on
@@ -175,8 +182,28 @@ private:
     void restoreCurrentTrack();
     void load(const CalmTrack& track, bool autoPlay);
     void scheduleCurrentTrack(qint64 fromFrame);
+    std::function<void()> segmentCompletion(quint64 token);
     void finishSegment(quint64 token);
     qint64 currentPlaybackFrame() const;
+    void showPlayerPosition();
+    // The tracks a move may land on: one, or several for a shuffle draw.
+    QList<CalmTrack> trackChoices(bool forward) const;
+    CalmTrack pickTrack(const QList<CalmTrack>& choices);
+
+    // The track queued behind the current one (see prerollSeconds).
+    struct QueuedTrack;
+    void queueNextTrackIfDue();
+    // Whether the queued track is still what the end of the current one would choose;
+    // takes over new details of the same track.
+    bool renewQueuedTrack();
+    // Drops a queued track that is no longer valid, and queues one when due.
+    void refreshQueuedTrack();
+    // Reschedules the current track alone, from resumeFrame.
+    void dropQueuedTrack(qint64 resumeFrame);
+    // The player has run into the queued track but its predecessor's completion has not
+    // arrived yet: the queued track becomes current now.
+    void catchUpWithPlayer();
+    void adoptQueuedTrack();
     void sleepTimerTick();
 
     void setCurrentTrack(const CalmTrack& track);
@@ -212,8 +239,14 @@ private:
     QString m_lastPlaybackError;
 
     std::unique_ptr<AudioFileInfo> m_audioFile;
+    // Added to the player's sample time to give the position in m_audioFile; negative
+    // after the player ran on from earlier segments into the current one.
     qint64 m_startFrame = 0;
-    quint64 m_scheduleToken = 0;
+    quint64 m_lastToken = 0;     // the last token given to a segment
+    quint64 m_scheduleToken = 0; // the current segment's
+    std::unique_ptr<QueuedTrack> m_queued;
+    // The current segment for which a track was queued, or tried to be.
+    std::optional<quint64> m_queueAttemptToken;
     bool m_currentTrackUsesStarterFallback = false;
     // Set by stop() until playback starts, a seek or another track.
     bool m_stopped = false;

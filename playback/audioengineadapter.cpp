@@ -2,6 +2,8 @@
 
 #include "audio/audioengine.h"
 
+#include <algorithm>
+
 namespace calmcove {
 
 AudioEngineAdapter::AudioEngineAdapter(AudioEngine& engine) : m_engine(engine) {}
@@ -14,8 +16,8 @@ std::variant<AudioFileInfo, QString> AudioEngineAdapter::openFile(const QString&
     auto file = AudioFile::open(path, &error);
     if (!file)
         return error;
-    m_file = std::move(file);
-    return AudioFileInfo{path, m_file->length(), double(m_file->sampleRate())};
+    m_files = {file, m_files[0]};
+    return AudioFileInfo{path, file->length(), double(file->sampleRate())};
 }
 
 bool AudioEngineAdapter::isRunning() const
@@ -34,17 +36,22 @@ std::optional<QString> AudioEngineAdapter::start()
 void AudioEngineAdapter::scheduleSegment(const AudioFileInfo& file, qint64 startFrame,
                                          qint64 frameCount, std::function<void()> completion)
 {
-    if (!m_file || m_file->path() != file.path) {
+    const auto found = std::find_if(m_files.cbegin(), m_files.cend(), [&file](const auto& opened) {
+        return opened && opened->path() == file.path;
+    });
+    std::shared_ptr<const AudioFile> audio = found != m_files.cend() ? *found : nullptr;
+    if (!audio) {
         QString error;
-        m_file = AudioFile::open(file.path, &error);
-        if (!m_file) {
+        audio = AudioFile::open(file.path, &error);
+        if (!audio) {
             completion();
             return;
         }
+        m_files = {audio, m_files[0]};
     }
     const double gainDb = m_gainLookup ? m_gainLookup(file.path) : 0.0;
     m_engine.player().scheduleSegment(
-        m_file, startFrame, frameCount,
+        audio, startFrame, frameCount,
         [completion = std::move(completion)](PlayerNode::SegmentEnd) { completion(); }, gainDb);
 }
 

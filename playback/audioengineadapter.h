@@ -6,6 +6,7 @@
 
 #include "playbackengine.h"
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -45,8 +46,9 @@ public:
 
 private:
     AudioEngine& m_engine;
-    // The file opened last: the one the controller schedules.
-    std::shared_ptr<const AudioFile> m_file;
+    // The files opened last, newest first: the controller schedules the current track's
+    // and the one queued behind it.
+    std::array<std::shared_ptr<const AudioFile>, 2> m_files;
     GainLookup m_gainLookup;
 };
 

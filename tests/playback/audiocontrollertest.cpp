@@ -251,6 +251,184 @@ TEST_F(AudioControllerTest, TrackEndAdvancesAndLateCompletionsAreIgnored)
     EXPECT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
 }
 
+// Near its end the next track is scheduled behind the current one; when the current one
+// ends it becomes current without the player being stopped, once, its position counting
+// from 0. A next track that cannot be opened leaves the move to the end, as before.
+TEST_F(AudioControllerTest, NextTrackIsQueuedAndTakesOverWithoutStoppingThePlayer)
+{
+    m_library.installed = {QStringLiteral("morning-tea-steam"), QStringLiteral("pixel-snowfall")};
+    const QString first = QStringLiteral("/library/morning-tea-steam.m4a");
+    const QString second = QStringLiteral("/library/pixel-snowfall.m4a");
+    m_engine.lengths[first] = 20;
+    m_engine.lengths[second] = 10;
+    constexpr double rate = test::ManualEngine::sampleRate;
+    controller().play();
+    advance(20 - AudioController::prerollSeconds - 0.5);
+    EXPECT_EQ(m_engine.segments.size(), 1u);
+    advance(1);
+    ASSERT_EQ(m_engine.segments.size(), 2u);
+    EXPECT_EQ(m_engine.segments.back().path, second);
+    EXPECT_EQ(m_engine.segments.back().startFrame, 0);
+    EXPECT_EQ(m_engine.segments.back().frameCount, qint64(10 * rate));
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
+
+    QSignalSpy changed(&controller(), &AudioController::currentTrackChanged);
+    QSignalSpy published(&controller(), &AudioController::nowPlayingUpdated);
+    QSignalSpy jumped(&controller(), &AudioController::positionJumped);
+    advance(AudioController::prerollSeconds - 0.5 + 1.5);
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("pixel-snowfall"));
+    EXPECT_DOUBLE_EQ(controller().currentTime(), 1.5);
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(published.count(), 1);
+    EXPECT_EQ(jumped.count(), 0);
+    EXPECT_EQ(m_engine.played, qint64(21.5 * rate)) << "the player ran on";
+    EXPECT_EQ(m_engine.opened, (QStringList{first, second}));
+
+    // The clock may find the player in the queued track before the completion arrives:
+    // the track changes then, and the late completion changes nothing more.
+    advance(4);
+    ASSERT_EQ(m_engine.segments.size(), 2u);
+    EXPECT_EQ(m_engine.segments.back().path, first); // wraps around
+    m_engine.advance(5);
+    controller().updateClock();
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
+    EXPECT_DOUBLE_EQ(controller().currentTime(), 0.5);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("morning-tea-steam"));
+    EXPECT_EQ(changed.count(), 2);
+    EXPECT_EQ(m_engine.segments.size(), 1u);
+
+    m_engine.unreadable.insert(second);
+    advance(16);
+    EXPECT_EQ(m_engine.segments.size(), 1u);
+    EXPECT_TRUE(controller().lastPlaybackError().isNull()) << "reported at the end";
+    advance(4);
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("pixel-snowfall"));
+    EXPECT_TRUE(
+        controller().lastPlaybackError().startsWith(QStringLiteral("Could not open pixel")));
+}
+
+// A one-track album runs into itself, with or without shuffle; shuffle queues a draw.
+TEST_F(AudioControllerTest, QueuedTrackRepeatsAOneTrackAlbumAndFollowsShuffle)
+{
+    const CalmAlbum single = importAlbum(1);
+    const QString path = std::get<FileAudio>(single.tracks.first().source).path;
+    m_engine.lengths[path] = 30;
+    QSignalSpy jumped(&controller(), &AudioController::positionJumped);
+    controller().play();
+    advance(26);
+    ASSERT_EQ(m_engine.segments.size(), 2u);
+    EXPECT_EQ(m_engine.segments.back().path, path);
+    advance(5);
+    EXPECT_EQ(controller().currentTrack().id, QStringLiteral("I0"));
+    EXPECT_DOUBLE_EQ(controller().currentTime(), 1);
+    EXPECT_EQ(jumped.count(), 1);
+    EXPECT_EQ(m_engine.played, qint64(31 * test::ManualEngine::sampleRate));
+
+    controller().setShuffleEnabled(true);
+    advance(26);
+    EXPECT_EQ(m_engine.segments.size(), 2u);
+    advance(4);
+    EXPECT_EQ(jumped.count(), 2);
+    EXPECT_TRUE(draws.isEmpty());
+
+    const CalmAlbum three = importAlbum(3);
+    controller().selectAlbum(three);
+    nextDraw = 1;
+    advance(100 - AudioController::prerollSeconds + 1);
+    ASSERT_EQ(m_engine.segments.size(), 2u);
+    EXPECT_EQ(draws, QList<qsizetype>{2});
+    advance(AudioController::prerollSeconds);
+    EXPECT_EQ(controller().currentTrack(), three.tracks.at(2));
+}
+
+// Whatever the listener does near a track's end drops the track queued behind it; a
+// change of the choices queues the right one instead. No dropped track ever plays.
+TEST_F(AudioControllerTest, ListenerActionsDropTheQueuedTrack)
+{
+    m_library.installed = {QStringLiteral("morning-tea-steam"), QStringLiteral("pixel-snowfall"),
+                           QStringLiteral("dusty-window-light")};
+    const auto library = [](const char* id) {
+        return QStringLiteral("/library/%1.m4a").arg(QLatin1String(id));
+    };
+    m_engine.lengths[library("morning-tea-steam")] = 20;
+    const struct
+    {
+        const char* action;
+        std::function<void()> act;
+        const char* current;      // right after the action
+        QStringList scheduled;    // right after the action
+        const char* currentLater; // five seconds on
+    } cases[] = {
+        {"pause",
+         [&] { controller().pause(); },
+         "morning-tea-steam",
+         {library("morning-tea-steam")},
+         "morning-tea-steam"},
+        {"seek",
+         [&] { controller().seek(0.25); },
+         "morning-tea-steam",
+         {library("morning-tea-steam")},
+         "morning-tea-steam"},
+        {"previous",
+         [&] { controller().previous(); },
+         "morning-tea-steam",
+         {library("morning-tea-steam")},
+         "morning-tea-steam"},
+        {"next",
+         [&] { controller().next(); },
+         "pixel-snowfall",
+         {library("pixel-snowfall")},
+         "pixel-snowfall"},
+        {"select",
+         [&] { controller().select(catalogueTrack("dusty-window-light")); },
+         "dusty-window-light",
+         {library("dusty-window-light")},
+         "dusty-window-light"},
+        {"stop",
+         [&] { controller().stop(); },
+         "morning-tea-steam",
+         {library("morning-tea-steam")},
+         "morning-tea-steam"},
+        {"kind that keeps the track",
+         [&] { controller().selectKind(CalmKind::dustyBeat); },
+         "morning-tea-steam",
+         {library("morning-tea-steam"), library("dusty-window-light")},
+         "dusty-window-light"},
+        {"library without the queued track",
+         [&] {
+             m_library.installed.remove(QStringLiteral("pixel-snowfall"));
+             controller().handleBuiltInLibraryChanged();
+         },
+         "morning-tea-steam",
+         {library("morning-tea-steam"), library("dusty-window-light")},
+         "dusty-window-light"},
+    };
+    for (const auto& step : cases) {
+        SCOPED_TRACE(step.action);
+        m_controller.reset();
+        m_engine.stopPlayer();
+        m_engine.played = 0;
+        m_library.installed.insert(QStringLiteral("pixel-snowfall"));
+        m_defaults.remove(QStringLiteral("selectedKind"));
+        m_defaults.remove(QStringLiteral("currentTrackID"));
+        controller().play();
+        advance(16);
+        ASSERT_EQ(m_engine.segments.size(), 2u);
+        ASSERT_EQ(m_engine.segments.back().path, library("pixel-snowfall"));
+
+        step.act();
+        QCoreApplication::processEvents(); // completions of what was dropped
+        EXPECT_EQ(controller().currentTrack().id, QLatin1String(step.current));
+        QStringList scheduled;
+        for (const auto& segment : m_engine.segments)
+            scheduled.append(segment.path);
+        EXPECT_EQ(scheduled, step.scheduled);
+        advance(5);
+        EXPECT_EQ(controller().currentTrack().id, QLatin1String(step.currentLater));
+    }
+}
+
 TEST_F(AudioControllerTest, SeekToTheEndWhilePlayingStartsTheNextTrack)
 {
     m_library.installed = {QStringLiteral("morning-tea-steam"),
