@@ -460,9 +460,12 @@ double AudioController::playbackPosition() const
 
 void AudioController::updateClock()
 {
+    // The queued track becomes current as soon as the player runs into it, even when the
+    // completion of its predecessor is held up; the choices are checked again only where
+    // they change, so the clock stays cheap.
     catchUpWithPlayer();
     showPlayerPosition();
-    refreshQueuedTrack();
+    queueNextTrackIfDue();
 }
 
 void AudioController::showPlayerPosition()

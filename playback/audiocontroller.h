@@ -200,8 +200,9 @@ private:
     void refreshQueuedTrack();
     // Reschedules the current track alone, from resumeFrame.
     void dropQueuedTrack(qint64 resumeFrame);
-    // The player has run into the queued track but its predecessor's completion has not
-    // arrived yet: the queued track becomes current now.
+    // When the player has run into the queued track but its predecessor's completion has
+    // not arrived yet, the queued track becomes current now: listener actions apply to
+    // what plays, and the track after it is queued in time.
     void catchUpWithPlayer();
     void adoptQueuedTrack();
     void sleepTimerTick();
