@@ -336,6 +336,8 @@ void AudioController::refreshQueuedTrack()
     catchUpWithPlayer();
     if (m_queued && !renewQueuedTrack())
         dropQueuedTrack(currentPlaybackFrame());
+    else if (!m_queued)
+        m_queueAttemptToken.reset(); // with other choices, another attempt may succeed
     queueNextTrackIfDue();
 }
 
