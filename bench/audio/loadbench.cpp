@@ -194,7 +194,13 @@ QString generateMusic(const QTemporaryDir& folder)
 
 void printGaps(const char* what, const std::vector<SilenceScanner::Stretch>& gaps)
 {
-    std::printf("%s: %zu\n", what, gaps.size());
+    qint64 total = 0, longest = 0;
+    for (const SilenceScanner::Stretch& gap : gaps) {
+        total += gap.length;
+        longest = std::max(longest, gap.length);
+    }
+    std::printf("%s: %zu (%.1f ms in all, the longest %.1f ms)\n", what, gaps.size(),
+                1000.0 * double(total) / rate, 1000.0 * double(longest) / rate);
     for (std::size_t i = 0; i < std::min<std::size_t>(gaps.size(), 20); ++i)
         std::printf("  at %8.3f s: %6.1f ms\n", double(gaps[i].start) / rate,
                     1000.0 * double(gaps[i].length) / rate);

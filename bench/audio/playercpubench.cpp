@@ -2,7 +2,8 @@
 // `mpv --no-video` and `audacious -H` playing the same starter track, one after another
 // through the same private PulseAudio server with a null sink, in private XDG folders and
 // on a private session bus. Each player settles for 3 s, is measured from /proc and is then
-// checked to be heard at the sink's monitor. The server alone, nothing playing, comes first.
+// checked to be reading the track and to be heard at the sink's monitor. The server alone,
+// nothing playing, comes first.
 //
 //   audio_player_cpu_bench [seconds]   (default 60 per player; mpv and audacious installed,
 //                                       see run-player-cpu-bench.sh)
@@ -41,6 +42,7 @@ struct Cost
     double playerPercent = 0, serverPercent = 0;
     QString streamLatency; // as the server reports the player's stream
     bool heard = false;
+    bool readsTheTrack = false;
 };
 
 void wait(double seconds)
@@ -67,6 +69,16 @@ QString streamLatency()
     return parts.join(", ");
 }
 
+bool hasOpen(qint64 pid, const QString& file)
+{
+    const QDir descriptors(calmcove::bench::procPath(pid, "fd"));
+    for (const QFileInfo& link : descriptors.entryInfoList(QDir::Files | QDir::System)) {
+        if (link.symLinkTarget() == file)
+            return true;
+    }
+    return false;
+}
+
 bool soundAtTheSink()
 {
     MonitorRecorder recorder;
@@ -75,8 +87,8 @@ bool soundAtTheSink()
     return rms(heard.left, 0, heard.left.size()) > 0.001;
 }
 
-std::optional<Cost> measure(const Player& player, qint64 serverPid, double seconds,
-                            const PrivateSessionBus& bus)
+std::optional<Cost> measure(const Player& player, const QString& track, qint64 serverPid,
+                            double seconds, const PrivateSessionBus& bus)
 {
     QProcess process;
     process.setProcessEnvironment(bus.environment());
@@ -95,6 +107,7 @@ std::optional<Cost> measure(const Player& player, qint64 serverPid, double secon
     cost.playerPercent = 100 * (cpuSeconds(process.processId()) - playerStart) / elapsed;
     cost.serverPercent = 100 * (cpuSeconds(serverPid) - serverStart) / elapsed;
     cost.streamLatency = streamLatency();
+    cost.readsTheTrack = hasOpen(process.processId(), track);
     cost.heard = soundAtTheSink();
     process.terminate();
     if (!process.waitForFinished(5000)) {
@@ -141,7 +154,7 @@ int main(int argc, char** argv)
         {"calmcove",
          binaries + "/calmcove",
          {"--headless", "--audio-output=pulse", "--setting", "selectedMood=Focus"}},
-        {"mpv", "mpv", {"--no-video", "--ao=pulse", "--loop-file=inf", track}},
+        {"mpv", "mpv", {"--no-video", "--no-terminal", "--ao=pulse", "--loop-file=inf", track}},
         {"audacious", "audacious", {"-H", track}},
     };
     std::printf("%s, %.0f s each; %% of one core\n", qPrintable(QDir(track).dirName()), seconds);
@@ -154,16 +167,17 @@ int main(int argc, char** argv)
 
     std::optional<double> ours, audacious;
     for (const Player& player : players) {
-        const auto cost = measure(player, server.pid(), seconds, bus);
+        const auto cost = measure(player, track, server.pid(), seconds, bus);
         if (!cost) {
             std::printf("%-10s did not start\n", qPrintable(player.name));
             continue;
         }
         const double total = cost->playerPercent + cost->serverPercent;
-        std::printf("%-10s %8.2f %8.2f %8.2f   %s%s\n", qPrintable(player.name),
+        std::printf("%-10s %8.2f %8.2f %8.2f   %s%s%s\n", qPrintable(player.name),
                     cost->playerPercent, cost->serverPercent, total,
-                    qPrintable(cost->streamLatency), cost->heard ? "" : "  NOT HEARD at the sink");
-        if (!cost->heard)
+                    qPrintable(cost->streamLatency), cost->heard ? "" : "  NOT HEARD at the sink",
+                    cost->readsTheTrack ? "" : "  NOT READING the track");
+        if (!cost->heard || !cost->readsTheTrack)
             continue;
         if (player.name == "calmcove")
             ours = total;
@@ -171,7 +185,7 @@ int main(int argc, char** argv)
             audacious = total;
     }
     if (!ours || !audacious) {
-        std::printf("target: not measured (a player was not heard)\n");
+        std::printf("target: not measured (a player was not heard playing the track)\n");
         return 1;
     }
     const bool met = *ours <= *audacious;
