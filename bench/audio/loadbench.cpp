@@ -192,18 +192,31 @@ QString generateMusic(const QTemporaryDir& folder)
     return status == 0 ? path : QString();
 }
 
-void printGaps(const char* what, const std::vector<SilenceScanner::Stretch>& gaps)
+// The silent stretches: how many, how long, how many began while the main thread was
+// blocked (or within 0.5 s after, the output's buffer), and the longest ten.
+void printGaps(const std::vector<SilenceScanner::Stretch>& gaps,
+               const std::vector<qint64>& blockStarts)
 {
-    qint64 total = 0, longest = 0;
+    const auto duringBlock = [&](const SilenceScanner::Stretch& gap) {
+        return std::ranges::any_of(blockStarts, [&](qint64 block) {
+            return gap.start >= block && gap.start < block + 3 * rate / 2;
+        });
+    };
+    qint64 total = 0, whileBlocked = 0;
     for (const SilenceScanner::Stretch& gap : gaps) {
         total += gap.length;
-        longest = std::max(longest, gap.length);
+        whileBlocked += duringBlock(gap) ? 1 : 0;
     }
-    std::printf("%s: %zu (%.1f ms in all, the longest %.1f ms)\n", what, gaps.size(),
-                1000.0 * double(total) / rate, 1000.0 * double(longest) / rate);
-    for (std::size_t i = 0; i < std::min<std::size_t>(gaps.size(), 20); ++i)
-        std::printf("  at %8.3f s: %6.1f ms\n", double(gaps[i].start) / rate,
-                    1000.0 * double(gaps[i].length) / rate);
+    std::printf("silent stretches of 2 ms or more (target 0): %zu, %.1f ms in all; %lld of them "
+                "began while the main thread was blocked or just after\n",
+                gaps.size(), 1000.0 * double(total) / rate, static_cast<long long>(whileBlocked));
+    std::vector<SilenceScanner::Stretch> longest = gaps;
+    std::ranges::sort(longest, std::ranges::greater{}, &SilenceScanner::Stretch::length);
+    longest.resize(std::min<std::size_t>(longest.size(), 10));
+    for (const SilenceScanner::Stretch& gap : longest)
+        std::printf("  at %8.3f s: %7.1f ms%s\n", double(gap.start) / rate,
+                    1000.0 * double(gap.length) / rate,
+                    duringBlock(gap) ? "  (main thread blocked)" : "");
 }
 
 } // namespace
@@ -266,10 +279,10 @@ int main(int argc, char** argv)
     engine.player().play();
 
     QTimer blocker;
-    int blocks = 0;
-    QObject::connect(&blocker, &QTimer::timeout, [&blocks] {
+    std::vector<qint64> blockStarts; // recorded frames when each block began
+    QObject::connect(&blocker, &QTimer::timeout, [&] {
+        blockStarts.push_back(recorder.frames());
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        ++blocks;
     });
     blocker.start(10000);
     QTimer collector; // keeps the recorder's pipe drained
@@ -292,10 +305,10 @@ int main(int argc, char** argv)
         heard.add(recording.left[i], recording.right[i]);
     std::printf("load: %d CPU-bound processes, %.1f GB written to disk and synced, main thread "
                 "blocked %d times for 1 s\n",
-                load.busyProcesses(), written, blocks);
+                load.busyProcesses(), written, int(blockStarts.size()));
     std::printf("recorded %.1f s, music heard from %.3f s\n", double(recording.left.size()) / rate,
                 double(heard.firstSound()) / rate);
-    printGaps("silent stretches of 2 ms or more (target 0)", heard.gaps());
+    printGaps(heard.gaps(), blockStarts);
     std::printf("underruns (target 0): %llu\n", static_cast<unsigned long long>(underruns));
     std::printf("CPU over %.0f s: Calmcove %.2f %% of a core, sound server %.2f %%, together "
                 "%.2f %%\n",
