@@ -2,10 +2,11 @@
 // engine and "pulse" output, recorded from the sink's monitor, while two CPU-bound
 // processes per core run at normal priority, another writes 1 GB to disk and syncs it over
 // and over, and the main thread is blocked for 1 s every 10 s. Counts the stretches of at
-// least 2 ms of digital silence in the recording (the music played holds none: the file's
-// silent start and end are left out) and the engine's underruns, and reports the CPU of
-// this process and of the sound server. Run it once as it is and once with
-// CALMCOVE_REALTIME_AUDIO=0 to compare the render thread without real-time scheduling.
+// least 2 ms of digital silence in the recording (the music played holds none: only the
+// file's longest part without one is played, which leaves out its fades) and the engine's
+// underruns, and reports the CPU of this process and of the sound server. Run it once as
+// it is and once with CALMCOVE_REALTIME_AUDIO=0 to compare the render thread without
+// real-time scheduling.
 //
 //   audio_load_bench [minutes] [audio file]   (default: 10 minutes of a generated track)
 //
@@ -21,6 +22,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <functional>
 #include <QCoreApplication>
@@ -122,14 +124,14 @@ public:
     {
         const long cores = sysconf(_SC_NPROCESSORS_ONLN);
         for (long i = 0; i < 2 * cores; ++i)
-            fork([] {
+            spawn([] {
                 volatile unsigned long spins = 0;
                 for (;;)
                     spins = spins + 1;
             });
         // Prepared here: the child of a threaded process must not allocate.
         const QByteArray path = QFile::encodeName(scratchFile);
-        m_writer = fork([this, &path] {
+        m_writer = spawn([this, &path] {
             for (;;) {
                 const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
                 for (int megabytes = 0; fd >= 0 && megabytes < 1024; ++megabytes) {
@@ -152,7 +154,7 @@ public:
     MachineLoad& operator=(const MachineLoad&) = delete;
 
     int busyProcesses() const { return int(m_children.size()) - 1; }
-    // Bytes the disk writer has written to the disk (not just to the page cache).
+    // Gigabytes the disk writer has sent to the disk (not just to the page cache).
     double writtenGigabytes() const
     {
         QFile io(bench::procPath(m_writer, "io"));
@@ -166,7 +168,7 @@ public:
     }
 
 private:
-    template <typename Work> pid_t fork(Work work)
+    template <typename Work> pid_t spawn(Work work)
     {
         const pid_t child = ::fork();
         if (child == 0) {

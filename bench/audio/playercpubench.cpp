@@ -16,7 +16,9 @@
 #include "support/procfs.h"
 #include "support/tempxdg.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <QCoreApplication>
 #include <QDir>
