@@ -6,6 +6,8 @@
 #include "albummanagerworld.h"
 #include "support/qtprinters.h"
 
+#include <QCoro/QCoroTask>
+
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -181,7 +183,7 @@ TEST_F(AlbumManagerViewModelTest, DropsFollowTheFolderAndLooseFileRule)
     // A folder makes an album of its own.
     world.audioFile("drops/Evening/One.wav");
     world.audioFile("drops/Evening/Two.wav");
-    model.importDroppedItems({world.dir.filePath("drops/Evening")});
+    QCoro::waitFor(model.importDroppedItems({world.dir.filePath("drops/Evening")}));
     ASSERT_EQ(world.albumStore.importedAlbums().size(), 1);
     const CalmAlbum evening = world.albumStore.importedAlbums().first();
     EXPECT_EQ(evening.name, "Evening");
@@ -189,13 +191,13 @@ TEST_F(AlbumManagerViewModelTest, DropsFollowTheFolderAndLooseFileRule)
 
     // Loose files go into the selected imported album.
     model.selectAlbum(evening.id);
-    model.importDroppedItems({world.audioFile("drops/Three.wav")});
+    QCoro::waitFor(model.importDroppedItems({world.audioFile("drops/Three.wav")}));
     EXPECT_EQ(world.album(evening.id).tracks.size(), 3);
     EXPECT_EQ(world.albumStore.importedAlbums().size(), 1);
 
     // With the default album selected they become one new album.
     model.selectAlbum(builtInAlbumID);
-    model.importDroppedItems({world.audioFile("drops/Four.wav")});
+    QCoro::waitFor(model.importDroppedItems({world.audioFile("drops/Four.wav")}));
     ASSERT_EQ(world.albumStore.importedAlbums().size(), 2);
     EXPECT_EQ(world.albumStore.importedAlbums().last().name, "Imported Tracks");
     EXPECT_EQ(world.controller->currentTrack().albumID, world.albumStore.selectedAlbumID());
