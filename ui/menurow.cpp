@@ -4,18 +4,14 @@
 #include "symbols.h"
 
 #include <QPainter>
-#include <QStyle>
 
 namespace calmcove {
 
 MenuRow::MenuRow(const QString& symbol, const QString& title, QWidget* parent)
-    : QAbstractButton(parent), m_symbol(symbol)
+    : HighlightRow(parent), m_symbol(symbol)
 {
     setText(title);
     setAccessibleName(title);
-    setFocusPolicy(Qt::TabFocus);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setAttribute(Qt::WA_Hover);
 }
 
 void MenuRow::setValue(const QString& value)
@@ -38,36 +34,16 @@ QSize MenuRow::sizeHint() const
     return {200, qMax(30, fontMetrics().height() + 14)};
 }
 
-void MenuRow::enterEvent(QEnterEvent* event)
-{
-    m_hovered = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void MenuRow::leaveEvent(QEvent* event)
-{
-    m_hovered = false;
-    update();
-    QAbstractButton::leaveEvent(event);
-}
-
 void MenuRow::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRect bounds = rect();
-    if ((m_hovered || isDown() || hasFocus()) && isEnabled()) {
-        QColor hover = palette().color(QPalette::WindowText);
-        hover.setAlphaF(isDown() ? 0.14f : 0.07f);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(hover);
-        painter.drawRoundedRect(bounds.adjusted(0, 1, 0, -1), 6, 6);
-    }
+    paintHighlight(painter);
     const int iconSize = 16;
     const int y = (bounds.height() - iconSize) / 2;
-    const QIcon::Mode mode = isEnabled() ? QIcon::Normal : QIcon::Disabled;
-    symbolIcon(m_symbol).paint(&painter, QRect(8, y, iconSize, iconSize), Qt::AlignCenter, mode);
+    symbolIcon(m_symbol).paint(&painter, QRect(8, y, iconSize, iconSize), Qt::AlignCenter,
+                               iconMode());
 
     int right = bounds.width() - 8;
     if (!m_trailingSymbol.isEmpty()) {
@@ -78,10 +54,9 @@ void MenuRow::paintEvent(QPaintEvent*)
                    Qt::AlignCenter, QIcon::Disabled);
         right -= trailing + 8;
     }
-    const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Disabled;
     const int left = 8 + iconSize + 10;
     const int titleWidth = fontMetrics().horizontalAdvance(text());
-    painter.setPen(palette().color(group, QPalette::WindowText));
+    painter.setPen(palette().color(colorGroup(), QPalette::WindowText));
     painter.drawText(QRect(left, 0, titleWidth, bounds.height()), Qt::AlignVCenter, text());
     if (!m_value.isEmpty()) {
         const int valueLeft = left + titleWidth + 12;

@@ -4,11 +4,11 @@
 // a trailing symbol (a chevron by default, none for plain actions). Clicking it emits
 // clicked(). Used by the player panel and the album manager.
 
-#include <QAbstractButton>
+#include "highlightrow.h"
 
 namespace calmcove {
 
-class MenuRow : public QAbstractButton
+class MenuRow : public HighlightRow
 {
     Q_OBJECT
 public:
@@ -24,14 +24,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
 
 private:
     QString m_symbol;
     QString m_value;
     QString m_trailingSymbol = QStringLiteral("chevron.down");
-    bool m_hovered = false;
 };
 
 } // namespace calmcove

@@ -7,11 +7,8 @@
 
 namespace calmcove {
 
-OptionRow::OptionRow(const PanelEntry& entry, QWidget* parent) : QAbstractButton(parent)
+OptionRow::OptionRow(const PanelEntry& entry, QWidget* parent) : HighlightRow(parent)
 {
-    setFocusPolicy(Qt::TabFocus);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setAttribute(Qt::WA_Hover);
     setEntry(entry);
 }
 
@@ -39,33 +36,13 @@ QSize OptionRow::sizeHint() const
     return {width, height + 12};
 }
 
-void OptionRow::enterEvent(QEnterEvent* event)
-{
-    m_hovered = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void OptionRow::leaveEvent(QEvent* event)
-{
-    m_hovered = false;
-    update();
-    QAbstractButton::leaveEvent(event);
-}
-
 void OptionRow::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRect bounds = rect();
-    if ((m_hovered || hasFocus() || isDown()) && isEnabled()) {
-        QColor hover = palette().color(QPalette::WindowText);
-        hover.setAlphaF(0.08f);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(hover);
-        painter.drawRoundedRect(bounds.adjusted(0, 1, 0, -1), 6, 6);
-    }
-    const QIcon::Mode mode = isEnabled() ? QIcon::Normal : QIcon::Disabled;
+    paintHighlight(painter);
+    const QIcon::Mode mode = iconMode();
     const int iconSize = 18;
     if (!m_entry.symbol.isEmpty())
         ownSymbolIcon(m_entry.symbol)
@@ -82,12 +59,11 @@ void OptionRow::paintEvent(QPaintEvent*)
     }
     right -= checkSize + 8;
     const int left = 8 + iconSize + 10;
-    const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Disabled;
     QFont titleFont = font();
     if (m_entry.isSelected)
         titleFont.setWeight(QFont::DemiBold);
     painter.setFont(titleFont);
-    painter.setPen(palette().color(group, QPalette::WindowText));
+    painter.setPen(palette().color(colorGroup(), QPalette::WindowText));
     const int titleHeight = QFontMetrics(titleFont).height();
     if (m_entry.subtitle.isEmpty()) {
         painter.drawText(QRect(left, 0, right - left, bounds.height()), Qt::AlignVCenter,

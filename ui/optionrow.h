@@ -4,13 +4,12 @@
 // when it is the current choice. Clicking it emits clicked(). Used by the player panel's
 // Mood and Kind popups and by the album manager.
 
+#include "highlightrow.h"
 #include "panelitems.h"
-
-#include <QAbstractButton>
 
 namespace calmcove {
 
-class OptionRow : public QAbstractButton
+class OptionRow : public HighlightRow
 {
     Q_OBJECT
 public:
@@ -23,12 +22,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
 
 private:
     PanelEntry m_entry;
-    bool m_hovered = false;
 };
 
 } // namespace calmcove

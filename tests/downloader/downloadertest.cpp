@@ -72,10 +72,7 @@ struct Outcome
     int ticks = 0; // of a 10 ms timer on the main loop while the download ran
 };
 
-FastURLDownloader::Timeouts quickTimeouts()
-{
-    return {5s, 10s, 30s};
-}
+const FastURLDownloader::Timeouts quickTimeouts{5s, 10s, 30s};
 
 // Downloads `url`, reads the result and deletes it as the import would.
 Outcome fetch(FastURLDownloader& downloader, const QUrl& url, const DownloadLimits& limits = {})
@@ -102,15 +99,10 @@ Outcome fetch(FastURLDownloader& downloader, const QUrl& url, const DownloadLimi
     return *outcome;
 }
 
-Outcome fetch(const QUrl& url, FastURLDownloader::Timeouts timeouts = quickTimeouts())
+Outcome fetch(const QUrl& url, const DownloadLimits& limits = {},
+              FastURLDownloader::Timeouts timeouts = quickTimeouts)
 {
     FastURLDownloader downloader(timeouts);
-    return fetch(downloader, url);
-}
-
-Outcome fetch(const QUrl& url, const DownloadLimits& limits)
-{
-    FastURLDownloader downloader(quickTimeouts());
     return fetch(downloader, url, limits);
 }
 
@@ -199,7 +191,6 @@ TEST_F(DownloaderTest, ThirteenRangesSixAtATimeJoinToTheSameBytes)
     const Outcome outcome = fetch(server.url());
 
     ASSERT_TRUE(delivered(outcome, file));
-    EXPECT_EQ(server.url().scheme(), "https");
     EXPECT_EQ(server.count("HEAD"), 1);
     EXPECT_EQ(server.count("GET"), 0);
     EXPECT_EQ(server.rangesRequested(), rangeHeaders(size));
@@ -385,7 +376,7 @@ TEST_F(DownloaderTest, WithoutNetworkTheDownloadWaitsForTheServerToBeReachable)
     const int port = test::closedLoopbackPort();
     const QByteArray file = randomBytes(C + 1, 18);
     std::unique_ptr<RangeTestServer> late; // outlives the downloader's connections
-    FastURLDownloader downloader(quickTimeouts());
+    FastURLDownloader downloader(quickTimeouts);
     downloader.setNetworkUnavailable(true);
     QTimer::singleShot(500, [&] {
         late = std::make_unique<RangeTestServer>(std::string(), std::string(), port);
@@ -401,13 +392,13 @@ TEST_F(DownloaderTest, TimeoutsEndASilentProbeOrASlowDownload)
     const QByteArray file = randomBytes(2 * C + 1, 10);
     server.setFiles({file});
     server.setBehaviour({.headDelay = 3s});
-    ASSERT_TRUE(delivered(fetch(server.url(), {300ms, 10s, 30s}), file));
+    ASSERT_TRUE(delivered(fetch(server.url(), {}, {300ms, 10s, 30s}), file));
     EXPECT_EQ(server.count("GET"), 1);
     EXPECT_TRUE(server.rangesRequested().empty());
 
     server.setFiles({randomBytes(C, 11)});
     server.setBehaviour({.bytesPerSecond = 100000});
-    EXPECT_EQ(transferError(fetch(server.url(), {5s, 10s, 500ms}).result),
+    EXPECT_EQ(transferError(fetch(server.url(), {}, {5s, 10s, 500ms}).result),
               QNetworkReply::TimeoutError);
 }
 
@@ -416,7 +407,7 @@ TEST_F(DownloaderTest, DestroyingTheDownloaderCancelsWhatRuns)
     server.setFiles({randomBytes(3 * C, 14)}); // no range can finish before the end
     server.setBehaviour({.bytesPerSecond = 500000});
 
-    auto downloader = std::make_unique<FastURLDownloader>(quickTimeouts());
+    auto downloader = std::make_unique<FastURLDownloader>(quickTimeouts);
     int progressCalls = 0;
     auto task = downloader->download(server.url(), [&](qint64, qint64) { ++progressCalls; });
     QEventLoop loop;
@@ -470,7 +461,7 @@ TEST_F(DownloaderTest, KeepsTheFreeSpaceReserveAndDeletesWhatItWrote)
 
     // Room for the file above the reserve: it arrives, in the folder asked for.
     server.setBehaviour({.sendContentLength = false});
-    FastURLDownloader downloader(quickTimeouts());
+    FastURLDownloader downloader(quickTimeouts);
     const Result fitting =
         wait(downloader.download(server.url(), {}, {.folder = disk.path(), .reserve = reserve}));
     ASSERT_TRUE(fitting);

@@ -1,5 +1,7 @@
 #include "librarytesting.h"
 
+#include "platform/apppaths.h"
+
 #include <httplib.h>
 
 #include <QCoreApplication>
@@ -230,9 +232,20 @@ std::unique_ptr<AudioPackStore> LibraryHarness::makeStore(Launch launch)
     return store;
 }
 
-QStringList LibraryHarness::leftoverDownloads() const
+void LibraryHarness::install(const TestPack& pack)
 {
-    return QDir(QDir::tempPath())
+    pack.publish(server);
+    useManifest(pack);
+    auto store = makeStore();
+    await(store->installLatestPackIfNeeded(false));
+    if (store->status() != AudioPackStatus::ready(pack.version))
+        throw std::runtime_error("the pack did not install");
+    server.clearRequests();
+}
+
+QStringList LibraryHarness::leftoverDownloads()
+{
+    return QDir(AppPaths::temporaryDirectory())
         .entryList({QStringLiteral("Calmcove-AudioPack-*.download")}, QDir::Files);
 }
 

@@ -186,8 +186,11 @@ public:
     // A store on the temporary packs folder. `settled`: once files without a matching
     // verification record have been hashed (at once when there are none).
     std::unique_ptr<AudioPackStore> makeStore(Launch launch = Launch::settled);
-    // The .download files left in the temporary directory.
-    QStringList leftoverDownloads() const;
+    // Points the manifest URL at `pack`, serves it and installs it with a store that is
+    // gone afterwards, so that the next store is a new launch.
+    void install(const TestPack& pack);
+    // The track and archive downloads left in the program's temporary folder.
+    static QStringList leftoverDownloads();
 };
 
 // Runs the event loop until `done` holds or `timeoutMs` passes; returns whether it held.

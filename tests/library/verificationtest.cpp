@@ -34,18 +34,6 @@ QString audioFile(const LibraryHarness& h, const TestPack& pack, const QString& 
     return packDir(h, pack) + "/Audio/" + id + ".m4a";
 }
 
-// Installs `pack` from the loopback server; the store is gone afterwards, so the next
-// store is a new launch.
-void install(LibraryHarness& h, const TestPack& pack)
-{
-    pack.publish(h.server);
-    h.useManifest(pack);
-    auto store = h.makeStore();
-    test::await(store->installLatestPackIfNeeded(false));
-    ASSERT_EQ(store->status(), AudioPackStatus::ready(pack.version));
-    h.server.clearRequests();
-}
-
 QStringList offered(const AudioPackStore& store)
 {
     QStringList ids;
@@ -137,7 +125,7 @@ protected:
 
 TEST_F(LaunchVerificationTest, UnchangedFilesAreTrustedOnTheirRecordsWithoutReading)
 {
-    install(h, pack);
+    h.install(pack);
     const VerificationRecords records = readVerificationRecords(packDir(h, pack));
     ASSERT_EQ(records.size(), 3) << "written as the downloads arrived";
     for (const AudioPackTrack& track : pack.manifest.tracks)
@@ -166,7 +154,7 @@ TEST_F(LaunchVerificationTest, UnchangedFilesAreTrustedOnTheirRecordsWithoutRead
 
 TEST_F(LaunchVerificationTest, AFirstLaunchWithoutRecordsHashesInTheBackground)
 {
-    install(h, pack);
+    h.install(pack);
     ASSERT_TRUE(QFile::remove(packDir(h, pack) + "/" + verificationRecordsFileName));
     QFile starter(h.starterDirectory() + "/morning-tea-steam.m4a");
     ASSERT_TRUE(starter.open(QIODevice::WriteOnly));
@@ -207,7 +195,7 @@ TEST_F(LaunchVerificationTest, AFirstLaunchWithoutRecordsHashesInTheBackground)
 
 TEST_F(LaunchVerificationTest, ChangedFilesAreHashedAgainAndBadOnesNeverOffered)
 {
-    install(h, pack);
+    h.install(pack);
     const QString path = audioFile(h, pack, "pixel-snowfall");
     const QByteArray bytes = pack.contents["pixel-snowfall.m4a"];
     QByteArray corrupted = bytes;
@@ -257,7 +245,7 @@ TEST_F(LaunchVerificationTest, ChangedFilesAreHashedAgainAndBadOnesNeverOffered)
 
 TEST_F(LaunchVerificationTest, LibraryWorkWaitsForTheLaunchVerification)
 {
-    install(h, pack);
+    h.install(pack);
     const QString records = packDir(h, pack) + "/" + verificationRecordsFileName;
     ASSERT_TRUE(QFile::remove(records));
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // Records the player's PropertiesChanged and Seeked signals as a desktop would receive
-// them, on a bus connection of its own.
+// them, on a bus connection of its own (Qt drops the hooks when the recorder goes).
 
 #include <QDBusConnection>
 #include <QObject>
@@ -23,17 +23,6 @@ public:
                       QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("Seeked"),
                       this, SLOT(seeked(qlonglong)));
     }
-    ~BusRecorder() override
-    {
-        m_bus.disconnect(QString(), QStringLiteral("/org/mpris/MediaPlayer2"),
-                         QStringLiteral("org.freedesktop.DBus.Properties"),
-                         QStringLiteral("PropertiesChanged"), this,
-                         SLOT(propertiesChanged(QString, QVariantMap, QStringList)));
-        m_bus.disconnect(QString(), QStringLiteral("/org/mpris/MediaPlayer2"),
-                         QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("Seeked"),
-                         this, SLOT(seeked(qlonglong)));
-    }
-
     struct Change
     {
         QString interface;

@@ -26,9 +26,9 @@ constexpr AppShortcut commandShiftRight{124, 0x0300};
 
 TEST(PortalTriggerTest, WritesPreferredTriggersAndReadsDesktopDescriptions)
 {
-    EXPECT_EQ(portalTrigger({49, 0x1800}), QStringLiteral("CTRL+ALT+space"));
-    EXPECT_EQ(portalTrigger({124, 0x0300}), QStringLiteral("SHIFT+LOGO+Right"));
-    EXPECT_EQ(portalTrigger({42, 0x1000}), QStringLiteral("CTRL+backslash"));
+    EXPECT_EQ(portalTrigger({49, 0x1800}), "CTRL+ALT+space");
+    EXPECT_EQ(portalTrigger({124, 0x0300}), "SHIFT+LOGO+Right");
+    EXPECT_EQ(portalTrigger({42, 0x1000}), "CTRL+backslash");
     EXPECT_EQ(portalTrigger({63, 0x1000}), QString());
 
     struct Row
@@ -67,14 +67,14 @@ protected:
     {
         manager.reset();
         backend.reset();
-        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+        QDBusConnection::disconnectFromBus("client");
         portal.reset();
     }
 
     ShortcutManager& startManager()
     {
         backend = std::make_unique<PortalHotkeyBackend>(
-            QDBusConnection::connectToBus(busAddress, QStringLiteral("client")),
+            QDBusConnection::connectToBus(busAddress, "client"),
             ShortcutManager::hotkeyDescriptions());
         manager = std::make_unique<ShortcutManager>(player.defaults, *backend);
         manager->setController(player.controller());
@@ -104,8 +104,7 @@ protected:
 TEST_F(PortalHotkeyTest, FactoryChoosesThePortalInAWaylandSession)
 {
     qputenv("WAYLAND_DISPLAY", "wayland-test");
-    EXPECT_EQ(createHotkeyBackend(ShortcutManager::hotkeyDescriptions())->name(),
-              QStringLiteral("portal"));
+    EXPECT_EQ(createHotkeyBackend(ShortcutManager::hotkeyDescriptions())->name(), "portal");
     qunsetenv("WAYLAND_DISPLAY");
 }
 
@@ -121,24 +120,21 @@ TEST_F(PortalHotkeyTest, StoredShortcutsAreBoundAtOnceAndPressesDriveTheControll
     EXPECT_EQ(bindings[0].session, portal->session());
     ASSERT_EQ(bindings[0].shortcuts.size(), 2);
     const auto& playPause = bindings[0].shortcuts[0];
-    EXPECT_EQ(playPause.id, QStringLiteral("playPause"));
-    EXPECT_EQ(playPause.properties.value(QStringLiteral("description")),
-              QStringLiteral("Play/Pause"));
-    EXPECT_EQ(playPause.properties.value(QStringLiteral("preferred_trigger")),
-              QStringLiteral("CTRL+ALT+space"));
-    EXPECT_EQ(bindings[0].shortcuts[1].id, QStringLiteral("next"));
-    EXPECT_EQ(bindings[0].shortcuts[1].properties.value(QStringLiteral("preferred_trigger")),
-              QStringLiteral("SHIFT+LOGO+Right"));
+    EXPECT_EQ(playPause.id, "playPause");
+    EXPECT_EQ(playPause.properties.value("description"), "Play/Pause");
+    EXPECT_EQ(playPause.properties.value("preferred_trigger"), "CTRL+ALT+space");
+    EXPECT_EQ(bindings[0].shortcuts[1].id, "next");
+    EXPECT_EQ(bindings[0].shortcuts[1].properties.value("preferred_trigger"), "SHIFT+LOGO+Right");
 
-    portal->activate(QStringLiteral("playPause"));
+    portal->activate("playPause");
     EXPECT_TRUE(QTest::qWaitFor([&] { return player.controller()->isPlaying(); }, 5000));
     const QString first = player.controller()->currentTrack().id;
-    portal->activate(QStringLiteral("next"));
+    portal->activate("next");
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return player.controller()->currentTrack().id != first; }, 5000));
     // An action that is not bound does nothing.
     const QString second = player.controller()->currentTrack().id;
-    portal->activate(QStringLiteral("previous"));
+    portal->activate("previous");
     QTest::qWait(200);
     EXPECT_EQ(player.controller()->currentTrack().id, second);
     EXPECT_TRUE(manager->errorMessage().isEmpty());
@@ -147,7 +143,7 @@ TEST_F(PortalHotkeyTest, StoredShortcutsAreBoundAtOnceAndPressesDriveTheControll
 TEST_F(PortalHotkeyTest, TriggersTheDesktopChoosesReachTableAndStorage)
 {
     // The desktop's dialog picks another trigger than the preferred one.
-    portal->setDesktopTrigger(QStringLiteral("next"), QStringLiteral("<Control><Alt>b"));
+    portal->setDesktopTrigger("next", "<Control><Alt>b");
     startManager();
     manager->setShortcut(commandShiftRight, ShortcutAction::next);
     const ShortcutTable chosen{{ShortcutAction::next, AppShortcut{11, 0x1800}}};
@@ -155,13 +151,13 @@ TEST_F(PortalHotkeyTest, TriggersTheDesktopChoosesReachTableAndStorage)
     EXPECT_EQ(stored(), chosen);
 
     // Changed later in the desktop's settings.
-    portal->changeTrigger(QStringLiteral("next"), QStringLiteral("Ctrl+Shift+P"));
+    portal->changeTrigger("next", "Ctrl+Shift+P");
     const ShortcutTable changed{{ShortcutAction::next, AppShortcut{35, 0x1200}}};
     EXPECT_TRUE(QTest::qWaitFor([&] { return manager->shortcuts() == changed; }, 5000));
     EXPECT_EQ(stored(), changed);
 
     // One our vocabulary cannot express leaves the entry as it is.
-    portal->changeTrigger(QStringLiteral("next"), QStringLiteral("Hyper+XF86Search"));
+    portal->changeTrigger("next", "Hyper+XF86Search");
     QTest::qWait(200);
     EXPECT_EQ(manager->shortcuts(), changed);
 }

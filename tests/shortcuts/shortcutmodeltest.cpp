@@ -17,26 +17,6 @@ QKeyEvent keyDown(int key, Qt::KeyboardModifiers modifiers, quint32 nativeScanCo
     return QKeyEvent(QEvent::KeyPress, key, modifiers, nativeScanCode, 0, 0);
 }
 
-TEST(ShortcutActionTest, RawValuesTitlesAndIds)
-{
-    struct Row
-    {
-        ShortcutAction action;
-        const char* rawValue;
-        const char* title;
-    };
-    const Row rows[] = {{ShortcutAction::playPause, "playPause", "Play/Pause"},
-                        {ShortcutAction::next, "next", "Next"},
-                        {ShortcutAction::previous, "previous", "Back"}};
-    for (const Row& row : rows) {
-        EXPECT_EQ(rawValue(row.action), QLatin1String(row.rawValue));
-        EXPECT_EQ(title(row.action), QLatin1String(row.title));
-        EXPECT_EQ(shortcutActionFromRawValue(QLatin1String(row.rawValue)), row.action);
-    }
-    EXPECT_EQ(shortcutActionFromRawValue(QStringLiteral("shuffle")), std::nullopt);
-    EXPECT_EQ(shortcutActionFromRawValue(QStringLiteral("PlayPause")), std::nullopt);
-}
-
 TEST(AppShortcutTest, CapturesKeyEventsByPositionAndModifiers)
 {
     struct Row
@@ -137,6 +117,9 @@ TEST(ShortcutStorageTest, DecodesAllOrNothing)
         {"member without modifiers",
          R"({"playPause":{"keyCode":49,"modifiers":4096},"next":{"keyCode":124}})",
          {}},
+        {"member names are case-sensitive",
+         R"({"PlayPause":{"keyCode":1,"modifiers":256},"previous":{"keyCode":49,"modifiers":4096}})",
+         {{ShortcutAction::previous, {49, 4096}}}},
         {"unknown member that does not decode",
          R"({"playPause":{"keyCode":49,"modifiers":4096},"shuffle":5})",
          {}},

@@ -49,11 +49,12 @@ QString TestPortal::session() const
     return m_session;
 }
 
-QString TestPortal::requestPath(const QDBusMessage& message, const QVariantMap& options) const
+QString TestPortal::handlePath(const char* kind, const QDBusMessage& message,
+                               const QVariantMap& options, const char* tokenKey) const
 {
-    return QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
-        .arg(message.service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_')),
-             options.value(QStringLiteral("handle_token")).toString());
+    return QStringLiteral("/org/freedesktop/portal/desktop/%1/%2/%3")
+        .arg(QLatin1String(kind), message.service().mid(1).replace('.', '_'),
+             options.value(QLatin1String(tokenKey)).toString());
 }
 
 void TestPortal::respond(const QString& requestPath, uint response, const QVariantMap& results)
@@ -70,15 +71,12 @@ void TestPortal::respond(const QString& requestPath, uint response, const QVaria
 
 QDBusObjectPath TestPortal::CreateSession(const QVariantMap& options, const QDBusMessage& message)
 {
-    const QString session =
-        QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2")
-            .arg(message.service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_')),
-                 options.value(QStringLiteral("session_handle_token")).toString());
+    const QString session = handlePath("session", message, options, "session_handle_token");
     {
         QMutexLocker lock(&m_mutex);
         m_session = session;
     }
-    const QString request = requestPath(message, options);
+    const QString request = handlePath("request", message, options, "handle_token");
     respond(request, 0, {{QStringLiteral("session_handle"), session}});
     return QDBusObjectPath(request);
 }
@@ -87,7 +85,7 @@ QDBusObjectPath TestPortal::BindShortcuts(const QDBusObjectPath& session,
                                           const QList<PortalShortcut>& shortcuts, const QString&,
                                           const QVariantMap& options, const QDBusMessage& message)
 {
-    const QString request = requestPath(message, options);
+    const QString request = handlePath("request", message, options, "handle_token");
     QMutexLocker lock(&m_mutex);
     m_bindings.append({session.path(), shortcuts});
     if (m_refusing || session.path() != m_session) {

@@ -50,7 +50,9 @@ public Q_SLOTS:
                                   const QDBusMessage& message);
 
 private:
-    QString requestPath(const QDBusMessage& message, const QVariantMap& options) const;
+    // The object path of a request or session the caller named with its token.
+    QString handlePath(const char* kind, const QDBusMessage& message, const QVariantMap& options,
+                       const char* tokenKey) const;
     void respond(const QString& requestPath, uint response, const QVariantMap& results);
 
     QDBusConnection m_bus;

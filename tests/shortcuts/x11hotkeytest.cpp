@@ -36,7 +36,7 @@ bool run(const QString& program, const QStringList& arguments)
 
 bool press(const QString& keys)
 {
-    return run(QStringLiteral("xdotool"), {QStringLiteral("key"), keys});
+    return run("xdotool", {"key", keys});
 }
 
 // Another X client: its own connection to the server.
@@ -80,7 +80,7 @@ protected:
     {
         if (!xvfb->isRunning())
             GTEST_SKIP() << "no X server for the test: " << xvfb->failure().toStdString();
-        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        if (QStandardPaths::findExecutable("xdotool").isEmpty())
             GTEST_SKIP() << "xdotool is not installed";
         m_backend = X11HotkeyBackend::create();
         ASSERT_TRUE(m_backend);
@@ -102,8 +102,7 @@ protected:
 
 TEST_F(X11HotkeyTest, FactoryChoosesKeyGrabsOnAnXServer)
 {
-    EXPECT_EQ(createHotkeyBackend(ShortcutManager::hotkeyDescriptions())->name(),
-              QStringLiteral("x11"));
+    EXPECT_EQ(createHotkeyBackend(ShortcutManager::hotkeyDescriptions())->name(), "x11");
 }
 
 TEST_F(X11HotkeyTest, PressTogglesPlaybackAlsoWithNumLockOn)
@@ -111,19 +110,19 @@ TEST_F(X11HotkeyTest, PressTogglesPlaybackAlsoWithNumLockOn)
     m_manager->setShortcut(controlOptionSpace, ShortcutAction::playPause);
     ASSERT_TRUE(m_manager->errorMessage().isEmpty());
 
-    EXPECT_TRUE(pressToggles(QStringLiteral("ctrl+alt+space"), true));
-    EXPECT_TRUE(pressToggles(QStringLiteral("ctrl+alt+space"), false));
+    EXPECT_TRUE(pressToggles("ctrl+alt+space", true));
+    EXPECT_TRUE(pressToggles("ctrl+alt+space", false));
 
     OtherClient client;
-    ASSERT_TRUE(press(QStringLiteral("Num_Lock")));
+    ASSERT_TRUE(press("Num_Lock"));
     ASSERT_TRUE(client.modifierState() & XCB_MOD_MASK_2);
-    EXPECT_TRUE(pressToggles(QStringLiteral("ctrl+alt+space"), true));
-    ASSERT_TRUE(press(QStringLiteral("Num_Lock")));
-    EXPECT_TRUE(pressToggles(QStringLiteral("ctrl+alt+space"), false));
+    EXPECT_TRUE(pressToggles("ctrl+alt+space", true));
+    ASSERT_TRUE(press("Num_Lock"));
+    EXPECT_TRUE(pressToggles("ctrl+alt+space", false));
 
     // Cleared: the press no longer reaches the player.
     m_manager->clearShortcut(ShortcutAction::playPause);
-    ASSERT_TRUE(press(QStringLiteral("ctrl+alt+space")));
+    ASSERT_TRUE(press("ctrl+alt+space"));
     QTest::qWait(300);
     EXPECT_FALSE(player.controller()->isPlaying());
 }
@@ -146,23 +145,23 @@ TEST_F(X11HotkeyTest, CombinationHeldByAnotherClientIsRefused)
 
 TEST_F(X11HotkeyTest, KeyboardMapChangeKeepsGrabsByPosition)
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("setxkbmap")).isEmpty())
+    if (QStandardPaths::findExecutable("setxkbmap").isEmpty())
         GTEST_SKIP() << "setxkbmap is not installed";
     m_manager->setShortcut(controlOptionSpace, ShortcutAction::playPause);
     m_manager->setShortcut(controlOptionQ, ShortcutAction::next);
 
-    ASSERT_TRUE(run(QStringLiteral("setxkbmap"), {QStringLiteral("fr")}));
+    ASSERT_TRUE(run("setxkbmap", {"fr"}));
     QTest::qWait(200);
-    EXPECT_TRUE(pressToggles(QStringLiteral("ctrl+alt+space"), true));
+    EXPECT_TRUE(pressToggles("ctrl+alt+space", true));
     // On a French keyboard A sits where a US keyboard has Q.
     const QString before = player.controller()->currentTrack().id;
-    ASSERT_TRUE(press(QStringLiteral("ctrl+alt+a")));
+    ASSERT_TRUE(press("ctrl+alt+a"));
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return player.controller()->currentTrack().id != before; }, 5000));
-    EXPECT_TRUE(pressToggles(QStringLiteral("ctrl+alt+space"), false));
-    ASSERT_TRUE(run(QStringLiteral("setxkbmap"), {QStringLiteral("us")}));
+    EXPECT_TRUE(pressToggles("ctrl+alt+space", false));
+    ASSERT_TRUE(run("setxkbmap", {"us"}));
     QTest::qWait(200);
-    EXPECT_TRUE(pressToggles(QStringLiteral("ctrl+alt+space"), true));
+    EXPECT_TRUE(pressToggles("ctrl+alt+space", true));
     EXPECT_TRUE(m_manager->errorMessage().isEmpty());
 }
 

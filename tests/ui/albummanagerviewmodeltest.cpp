@@ -1,6 +1,7 @@
 // The album manager's logic without a window, over the real stores and player: the
 // duration and metadata texts, search, keyboard commands on the default and imported
-// albums, renames, confirmed deletes and drops of real files and folders.
+// albums, album renames, confirmed deletes and file sizes (track renames and drops go
+// through the window's tests).
 
 #include "ui/albummanagerviewmodel.h"
 #include "albummanagerworld.h"
@@ -103,24 +104,6 @@ TEST_F(AlbumManagerViewModelTest, BuiltInAlbumRefusesRenameAndDelete)
     EXPECT_FALSE(model.handleKeyboardCommand(Command::cancel)); // Escape passes on
 }
 
-TEST_F(AlbumManagerViewModelTest, ReturnRenamesTheFirstSelectedTrackInAlbumOrder)
-{
-    const CalmAlbum album = world.importAlbum("Rain", 3);
-    ASSERT_EQ(album.tracks.size(), 3);
-    model.selectAlbum(album.id);
-    model.setSelectedTrackIDs({album.tracks[2].id, album.tracks[1].id});
-    ASSERT_TRUE(model.handleKeyboardCommand(Command::rename));
-    EXPECT_EQ(model.renamingTrackID(), album.tracks[1].id);
-    EXPECT_EQ(model.selectedTrackIDs(), QSet<QString>{album.tracks[1].id});
-    EXPECT_EQ(model.activeKeyboardArea(), AlbumManagerKeyboardArea::tracks);
-    EXPECT_EQ(model.trackRenameText(), album.tracks[1].title);
-
-    model.setTrackRenameText("Drizzle");
-    model.commitTrackRename();
-    EXPECT_FALSE(model.renamingTrackID());
-    EXPECT_EQ(world.album(album.id).tracks[1].title, "Drizzle");
-}
-
 TEST_F(AlbumManagerViewModelTest, EscapeCancelsARenameAndIsOtherwiseNotUsed)
 {
     const CalmAlbum album = world.importAlbum("Rain", 1);
@@ -174,31 +157,6 @@ TEST_F(AlbumManagerViewModelTest, DeletesOnlyAfterConfirmation)
     EXPECT_FALSE(model.albumPendingDeletion());
     EXPECT_TRUE(world.albumStore.importedAlbums().isEmpty());
     EXPECT_TRUE(model.selectedAlbum().isBuiltIn);
-}
-
-TEST_F(AlbumManagerViewModelTest, DropsFollowTheFolderAndLooseFileRule)
-{
-    // A folder makes an album of its own.
-    world.audioFile("drops/Evening/One.wav");
-    world.audioFile("drops/Evening/Two.wav");
-    model.importDroppedItems({world.dir.filePath("drops/Evening")});
-    ASSERT_EQ(world.albumStore.importedAlbums().size(), 1);
-    const CalmAlbum evening = world.albumStore.importedAlbums().first();
-    EXPECT_EQ(evening.name, "Evening");
-    EXPECT_EQ(evening.tracks.size(), 2);
-
-    // Loose files go into the selected imported album.
-    model.selectAlbum(evening.id);
-    model.importDroppedItems({world.audioFile("drops/Three.wav")});
-    EXPECT_EQ(world.album(evening.id).tracks.size(), 3);
-    EXPECT_EQ(world.albumStore.importedAlbums().size(), 1);
-
-    // With the default album selected they become one new album.
-    model.selectAlbum(builtInAlbumID);
-    model.importDroppedItems({world.audioFile("drops/Four.wav")});
-    ASSERT_EQ(world.albumStore.importedAlbums().size(), 2);
-    EXPECT_EQ(world.albumStore.importedAlbums().last().name, "Imported Tracks");
-    EXPECT_EQ(world.controller->currentTrack().albumID, world.albumStore.selectedAlbumID());
 }
 
 TEST_F(AlbumManagerViewModelTest, SizesOfFilesAndOfTheLibrarysOwnTracks)

@@ -74,9 +74,6 @@ TEST_F(AlbumManagerWindowTest, OpensAsTheAlbumsWindowAndAfreshAfterEachClose)
 {
     AlbumManagerWindow& first = open();
     EXPECT_EQ(first.windowTitle(), "Calmcove");
-    EXPECT_EQ(first.objectName(), "albums");
-    EXPECT_EQ(first.size(), QSize(920, 620));
-    EXPECT_EQ(first.minimumSize(), QSize(880, 560));
     EXPECT_FALSE(first.windowIcon().isNull());
     EXPECT_EQ(first.parentWidget(), nullptr); // its own taskbar entry
 
@@ -158,9 +155,12 @@ TEST_F(AlbumManagerWindowTest, TrackRenameInPlaceAndEscapeCancels)
     table->selectionModel()->select(table->model()->index(1, 0),
                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
     QTest::keyClick(table, Qt::Key_Return);
+    // The first selected in album order, alone in the selection now.
     ASSERT_EQ(window.viewModel().renamingTrackID(), rain.tracks[1].id);
+    EXPECT_EQ(window.viewModel().selectedTrackIDs(), QSet<QString>{rain.tracks[1].id});
     auto* editor = qobject_cast<QLineEdit*>(focused());
     ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->text(), rain.tracks[1].title);
     QTest::keyClicks(editor, "x");
     QTest::keyClick(editor, Qt::Key_Escape);
     EXPECT_FALSE(window.viewModel().renamingTrackID());
@@ -179,6 +179,8 @@ TEST_F(AlbumManagerWindowTest, TrackRenameInPlaceAndEscapeCancels)
 
 TEST_F(AlbumManagerWindowTest, DropsImportRealFilesAndFolders)
 {
+    // A folder makes an album of its own; loose files go into the selected imported album,
+    // or with the default album selected into one new album.
     AlbumManagerWindow& window = open();
     world.audioFile("drops/Evening/One.wav");
     drop(window, {world.dir.filePath("drops/Evening")});
@@ -186,6 +188,7 @@ TEST_F(AlbumManagerWindowTest, DropsImportRealFilesAndFolders)
     ASSERT_EQ(world.albumStore.importedAlbums().size(), 1);
     const CalmAlbum evening = world.albumStore.importedAlbums().first();
     EXPECT_EQ(evening.name, "Evening");
+    EXPECT_EQ(evening.tracks.size(), 1);
 
     window.viewModel().selectAlbum(evening.id);
     drop(window, {world.audioFile("drops/Two.wav"), world.audioFile("drops/Three.wav")});
@@ -196,6 +199,7 @@ TEST_F(AlbumManagerWindowTest, DropsImportRealFilesAndFolders)
     drop(window, {world.audioFile("drops/Four.wav")});
     ASSERT_EQ(world.albumStore.importedAlbums().size(), 2);
     EXPECT_EQ(world.albumStore.importedAlbums().last().name, "Imported Tracks");
+    EXPECT_EQ(world.controller->currentTrack().albumID, world.albumStore.selectedAlbumID());
     EXPECT_EQ(window.detail()->metadataLabel()->text(),
               "1 songs  |  Local  |  " + AlbumManagerViewModel::formatDuration(1));
 }
@@ -230,8 +234,6 @@ TEST_F(AlbumManagerWindowTest, CreateAlbumDialogWithArtwork)
     cover.fill(Qt::darkCyan);
     world.dialogs.picture = world.dir.filePath("cover.png");
     ASSERT_TRUE(cover.save(world.dialogs.picture));
-    auto* choose = dialog->findChild<QPushButton*>(QString(), Qt::FindDirectChildrenOnly);
-    ASSERT_NE(choose, nullptr);
     for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
         if (button->text() == "Choose Artwork")
             button->click();

@@ -28,17 +28,8 @@ using test::PanelHarness;
 
 PanelMenuPresenter menusOf(PanelHarness& h)
 {
-    return PanelMenuPresenter(h.controller(), h.albums(), h.library(),
-                              QStringLiteral("https://example.org/"), QStringLiteral("2.3"));
-}
-
-TEST(PresenterTest, OneFilteredTrackReadsOneSongs)
-{
-    PanelHarness h;
-    h.selectImportedAlbum(1);
-    PanelMenuPresenter menus(h.controller(), h.albums(), h.library(), {}, {});
-    EXPECT_EQ(menus.songsValue(), QStringLiteral("1 songs"));
-    EXPECT_EQ(menus.albumValue(), h.albums().importedAlbums().last().name);
+    return PanelMenuPresenter(h.controller(), h.albums(), h.library(), "https://example.org/",
+                              "2.3");
 }
 
 TEST(PresenterTest, BannerOnlyForTheDefaultAlbumWithItsNoticeAndRetry)
@@ -49,7 +40,7 @@ TEST(PresenterTest, BannerOnlyForTheDefaultAlbumWithItsNoticeAndRetry)
     ASSERT_EQ(h.library().status().kind, AudioPackStatus::Kind::waitingForNetwork);
     EXPECT_TRUE(banner.isVisible());
     EXPECT_EQ(banner.tone(), BannerTone::orange);
-    EXPECT_EQ(banner.symbol(), QStringLiteral("wifi.exclamationmark"));
+    EXPECT_EQ(banner.symbol(), "wifi.exclamationmark");
     EXPECT_EQ(banner.notice(), QStringLiteral("Starter tracks play now. Calmcove will continue "
                                               "the full library when the network returns."));
     EXPECT_TRUE(banner.showsRetry());
@@ -75,7 +66,7 @@ TEST(PresenterTest, SongNotYetDownloadedStartsTheInstallWhenIdleAndIsDisabledWhe
     ASSERT_GE(cloud, 0) << "the catalogue has tracks that are not downloaded";
     EXPECT_TRUE(entries[cloud].isEnabled);
     const CalmTrack current = h.controller().currentTrack();
-    EXPECT_EQ(entries[tracks.indexOf(current)].symbol, QStringLiteral("checkmark.circle.fill"));
+    EXPECT_EQ(entries[tracks.indexOf(current)].symbol, "checkmark.circle.fill");
 
     menus.chooseSong(cloud);
     EXPECT_NE(h.library().status().kind, AudioPackStatus::Kind::notInstalled);
@@ -93,27 +84,27 @@ TEST(PresenterTest, NoSongsShowsTheCloudNoticeOnlyWhileBusy)
     PanelHarness h;
     PanelMenuPresenter menus = menusOf(h);
     h.selectImportedAlbum(0);
-    EXPECT_EQ(menus.songsValue(), QStringLiteral("0 songs"));
+    EXPECT_EQ(menus.songsValue(), "0 songs");
+    EXPECT_EQ(menus.albumValue(), "Empty");
     EXPECT_FALSE(menus.cloudTracksEntry());
     h.waitForNetwork();
     ASSERT_TRUE(menus.cloudTracksEntry());
-    EXPECT_EQ(menus.cloudTracksEntry()->title,
-              QStringLiteral("Cloud tracks unlock after download"));
+    EXPECT_EQ(menus.cloudTracksEntry()->title, "Cloud tracks unlock after download");
 }
 
 TEST(PresenterTest, AdvancedSummaryJoinsItsParts)
 {
     PanelHarness h;
     AdvancedPresenter advanced(&h.runtime->appSettings(), &h.runtime->appStoreVersionChecker());
-    advanced.setAutomaticUpdates(false);
-    EXPECT_EQ(advanced.summary(), QStringLiteral("Off"));
-    advanced.setLaunchAtLogin(true);
-    EXPECT_EQ(advanced.summary(), QStringLiteral("Login"));
-    advanced.setAutomaticUpdates(true);
-    EXPECT_EQ(advanced.summary(), QStringLiteral("Login - App updates"));
-    advanced.setLaunchAtLogin(false);
-    EXPECT_EQ(advanced.summary(), QStringLiteral("App updates"));
-    EXPECT_EQ(AdvancedPresenter(nullptr, nullptr).summary(), QStringLiteral("Off"));
+    for (const auto& [login, updates, summary] : {std::tuple{false, false, "Off"},
+                                                  {true, false, "Login"},
+                                                  {true, true, "Login - App updates"},
+                                                  {false, true, "App updates"}}) {
+        advanced.setLaunchAtLogin(login);
+        advanced.setAutomaticUpdates(updates);
+        EXPECT_EQ(advanced.summary(), summary);
+    }
+    EXPECT_EQ(AdvancedPresenter(nullptr, nullptr).summary(), "Off");
 }
 
 TEST(PresenterTest, ShortcutRowsRecordingAndClearAll)
@@ -121,32 +112,32 @@ TEST(PresenterTest, ShortcutRowsRecordingAndClearAll)
     PanelHarness h;
     ShortcutManager& manager = h.runtime->shortcutManager();
     ShortcutsPresenter shortcuts(&manager);
-    EXPECT_EQ(shortcuts.summary(), QStringLiteral("Not set"));
+    EXPECT_EQ(shortcuts.summary(), "Not set");
     EXPECT_FALSE(shortcuts.showsClearAll());
-    EXPECT_EQ(shortcuts.rows()[2].title, QStringLiteral("Back"));
-    EXPECT_EQ(shortcuts.rows()[0].buttonText, QStringLiteral("Set"));
+    EXPECT_EQ(shortcuts.rows()[2].title, "Back");
+    EXPECT_EQ(shortcuts.rows()[0].buttonText, "Set");
 
     QSignalSpy changes(&shortcuts, &ShortcutsPresenter::changed);
     shortcuts.startRecording(ShortcutAction::next);
     EXPECT_EQ(changes.size(), 1);
-    EXPECT_EQ(shortcuts.rows()[1].buttonText, QStringLiteral("Listening"));
+    EXPECT_EQ(shortcuts.rows()[1].buttonText, "Listening");
     EXPECT_FALSE(shortcuts.rows()[1].buttonEnabled);
-    EXPECT_EQ(shortcuts.rows()[1].detail, QStringLiteral("Press shortcut"));
+    EXPECT_EQ(shortcuts.rows()[1].detail, "Press shortcut");
     manager.setShortcut({40, carbon::controlKey}, ShortcutAction::next);
     shortcuts.stopRecording();
-    EXPECT_EQ(shortcuts.summary(), QStringLiteral("1 set"));
-    EXPECT_EQ(shortcuts.rows()[1].buttonText, QStringLiteral("Change"));
-    EXPECT_EQ(shortcuts.rows()[1].detail, QStringLiteral("\u2303K"));
+    EXPECT_EQ(shortcuts.summary(), "1 set");
+    EXPECT_EQ(shortcuts.rows()[1].buttonText, "Change");
+    EXPECT_EQ(shortcuts.rows()[1].detail, "\u2303K");
     EXPECT_TRUE(shortcuts.rows()[1].showsClear);
-    EXPECT_EQ(shortcuts.rows()[1].clearHelp, QStringLiteral("Clear Next"));
+    EXPECT_EQ(shortcuts.rows()[1].clearHelp, "Clear Next");
     EXPECT_TRUE(shortcuts.showsClearAll());
 
     manager.setShortcut({11, carbon::controlKey}, ShortcutAction::previous);
-    EXPECT_EQ(shortcuts.summary(), QStringLiteral("2 set"));
+    EXPECT_EQ(shortcuts.summary(), "2 set");
     shortcuts.startRecording(ShortcutAction::playPause);
     shortcuts.clearAll();
     EXPECT_FALSE(shortcuts.isRecording());
-    EXPECT_EQ(shortcuts.summary(), QStringLiteral("Not set"));
+    EXPECT_EQ(shortcuts.summary(), "Not set");
 }
 
 TEST(PresenterTest, HeaderTransportVolumeAndTimerTexts)
@@ -154,30 +145,29 @@ TEST(PresenterTest, HeaderTransportVolumeAndTimerTexts)
     PanelHarness h;
     NowPlayingPresenter now(h.controller(), h.albums());
     PanelMenuPresenter menus = menusOf(h);
-    EXPECT_EQ(now.badgeText(), QStringLiteral("Paused"));
-    EXPECT_EQ(now.playPauseSymbol(), QStringLiteral("play.fill"));
+    EXPECT_EQ(now.badgeText(), "Paused");
+    EXPECT_EQ(now.playPauseSymbol(), "play.fill");
     EXPECT_TRUE(now.showsFilterButtons());
-    EXPECT_EQ(now.moodOptions().size(), 6);
     now.chooseKind(2);
     EXPECT_EQ(h.controller().selectedKind(), CalmKind::vaporwave);
     EXPECT_TRUE(now.kindOptions()[2].isSelected);
     h.controller().setShuffleEnabled(false);
-    EXPECT_EQ(now.shuffleCaption(), QStringLiteral("Off"));
-    EXPECT_EQ(now.shuffleHelp(), QStringLiteral("Enable shuffle"));
+    EXPECT_EQ(now.shuffleCaption(), "Off");
+    EXPECT_EQ(now.shuffleHelp(), "Enable shuffle");
     now.toggleShuffle();
-    EXPECT_EQ(now.shuffleHelp(), QStringLiteral("Disable shuffle"));
+    EXPECT_EQ(now.shuffleHelp(), "Disable shuffle");
     h.controller().setVolume(0.756);
-    EXPECT_EQ(now.volumeText(), QStringLiteral("75%"));
-    EXPECT_EQ(menus.timerValue(), QStringLiteral("Off"));
+    EXPECT_EQ(now.volumeText(), "75%");
+    EXPECT_EQ(menus.timerValue(), "Off");
     EXPECT_FALSE(now.showsSleepRemaining());
     menus.chooseTimer(1);
-    EXPECT_EQ(menus.timerValue(), QStringLiteral("25:00"));
-    EXPECT_EQ(now.sleepRemainingText(), QStringLiteral("25:00"));
+    EXPECT_EQ(menus.timerValue(), "25:00");
+    EXPECT_EQ(now.sleepRemainingText(), "25:00");
     menus.cancelTimer();
-    EXPECT_EQ(menus.timerValue(), QStringLiteral("Off"));
-    EXPECT_EQ(menus.versionText(), QStringLiteral("Direct version 2.3"));
+    EXPECT_EQ(menus.timerValue(), "Off");
+    EXPECT_EQ(menus.versionText(), "Direct version 2.3");
     ASSERT_EQ(menus.helpLinks().size(), 3);
-    EXPECT_EQ(menus.helpLinks()[1].url, QUrl(QStringLiteral("https://example.org/terms")));
+    EXPECT_EQ(menus.helpLinks()[1].url, QUrl("https://example.org/terms"));
 }
 
 TEST(PresenterTest, PanelPlacementStaysInsideTheAvailableArea)

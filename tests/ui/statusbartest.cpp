@@ -21,31 +21,23 @@ void turnEventLoop()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-TEST(StatusBarTest, PausedIconBeforeTheDeferredPlayThenTheWaveform)
+TEST(StatusBarTest, IconFollowsPlaybackFromTheDeferredPlayOn)
 {
     PanelHarness h;
     StatusBarController tray(h.inputs(), StatusBarController::TrayMode::tray);
-    EXPECT_EQ(tray.iconSymbol(), QStringLiteral("play.fill"));
-    EXPECT_EQ(tray.statusItem()->toolTip(), QStringLiteral("Calmcove"));
+    EXPECT_EQ(tray.iconSymbol(), "play.fill");
+    EXPECT_EQ(tray.statusItem()->toolTip(), "Calmcove");
     EXPECT_FALSE(tray.statusItem()->contextMenu());
     QSignalSpy started(&h.controller(), &AudioController::playbackStateDidChange);
     ASSERT_TRUE(started.wait(2000)); // the runtime's deferred play()
-    EXPECT_EQ(tray.iconSymbol(), QStringLiteral("play.fill")) << "updated on the next turn";
+    EXPECT_EQ(tray.iconSymbol(), "play.fill") << "updated on the next turn";
     turnEventLoop();
-    EXPECT_EQ(tray.iconSymbol(), QStringLiteral("waveform"));
-}
+    EXPECT_EQ(tray.iconSymbol(), "waveform");
 
-TEST(StatusBarTest, IconFollowsPlaybackChangedElsewhere)
-{
-    PanelHarness h;
-    StatusBarController tray(h.inputs(), StatusBarController::TrayMode::tray);
-    h.controller().play(); // a hotkey or a media key
+    h.controller().pause(); // a hotkey or a media key
     turnEventLoop();
-    EXPECT_EQ(tray.iconSymbol(), QStringLiteral("waveform"));
+    EXPECT_EQ(tray.iconSymbol(), "play.fill");
     EXPECT_FALSE(tray.panel());
-    h.controller().pause();
-    turnEventLoop();
-    EXPECT_EQ(tray.iconSymbol(), QStringLiteral("play.fill"));
 }
 
 TEST(StatusBarTest, LeftClickWhileOpenClosesThePanelAndToggles)
@@ -80,6 +72,18 @@ TEST(StatusBarTest, RightClickOpensClosesThenOpensANewPanel)
     turnEventLoop();
     EXPECT_FALSE(first) << "the old panel is released";
     EXPECT_TRUE(tray.panelIsShown());
+
+    // Clicked elsewhere, and reopened before the queued tear-down ran: it leaves the new one.
+    QPointer<PlayerPanel> older = tray.panel();
+    if (PlayerPanel* panel = older)
+        panel->close();
+    tray.handleStatusItemClick(Qt::RightButton);
+    QPointer<PlayerPanel> current = tray.panel();
+    ASSERT_NE(older.data(), current.data());
+    turnEventLoop();
+    EXPECT_EQ(tray.panel(), current.data());
+    EXPECT_TRUE(tray.panelIsShown());
+    EXPECT_FALSE(older);
 }
 
 TEST(StatusBarTest, AnUpdateFoundInTheBackgroundMarksTheIconUntilTheUserSeesIt)
@@ -92,25 +96,7 @@ TEST(StatusBarTest, AnUpdateFoundInTheBackgroundMarksTheIconUntilTheUserSeesIt)
     EXPECT_EQ(tray.statusItem()->toolTip(), AppStoreVersionChecker::updateReminderToolTip);
     reminders.didReceiveUserAttentionForUpdate();
     turnEventLoop();
-    EXPECT_EQ(tray.statusItem()->toolTip(), QStringLiteral("Calmcove"));
-}
-
-TEST(StatusBarTest, LateTearDownOfAnOlderPanelLeavesTheCurrentOne)
-{
-    PanelHarness h;
-    StatusBarController tray(h.inputs(), StatusBarController::TrayMode::tray);
-    tray.handleStatusItemClick(Qt::RightButton);
-    QPointer<PlayerPanel> older = tray.panel();
-    // Clicked elsewhere: the tear-down is queued.
-    if (PlayerPanel* panel = older)
-        panel->close();
-    tray.handleStatusItemClick(Qt::RightButton); // reopened before it ran
-    QPointer<PlayerPanel> current = tray.panel();
-    ASSERT_NE(older.data(), current.data());
-    turnEventLoop();
-    EXPECT_EQ(tray.panel(), current.data());
-    EXPECT_TRUE(tray.panelIsShown());
-    EXPECT_FALSE(older);
+    EXPECT_EQ(tray.statusItem()->toolTip(), "Calmcove");
 }
 
 TEST(StatusBarTest, WithoutTrayThePanelIsAWindowThatComesBack)

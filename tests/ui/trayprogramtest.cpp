@@ -56,33 +56,27 @@ protected:
     static QProcessEnvironment programEnvironment()
     {
         QProcessEnvironment environment = s_bus->environment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert("QT_QPA_PLATFORM", "xcb");
         return environment;
     }
 
     void startProgram()
     {
         m_program.setProcessEnvironment(programEnvironment());
-        m_program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/calmcove"),
-                        {QStringLiteral("--audio-output=null")});
+        m_program.start(QCoreApplication::applicationDirPath() + "/calmcove",
+                        {"--audio-output=null"});
         ASSERT_TRUE(m_program.waitForStarted());
         // The deferred play() has run once MPRIS says so.
-        ASSERT_TRUE(waitFor([this] { return status() == QStringLiteral("Playing"); }))
+        ASSERT_TRUE(waitFor([this] { return status() == "Playing"; }))
             << m_program.readAllStandardError().toStdString();
     }
 
     QString status()
     {
-        return runBusClient(
-                   *s_bus, QStringLiteral("playerctl"),
-                   {QStringLiteral("-p"), QStringLiteral("calmcove"), QStringLiteral("status")})
-            .output;
+        return runBusClient(*s_bus, "playerctl", {"-p", "calmcove", "status"}).output;
     }
 
-    QStringList windows(const QString& windowClass)
-    {
-        return test::visibleWindows(*s_bus, windowClass);
-    }
+    QStringList windows() { return test::visibleWindows(*s_bus, "calmcove"); }
 
     QRect geometry(const QString& window) { return test::windowGeometry(*s_bus, window); }
 
@@ -109,47 +103,47 @@ TEST_F(TrayProgramTest, LeftClickTogglesRightClickOpensThePanelAClickElsewhereCl
 {
     startTray();
     startProgram();
-    ASSERT_TRUE(waitFor([this] { return windows(QStringLiteral("calmcove")).size() == 1; }));
-    const QString icon = windows(QStringLiteral("calmcove")).first();
+    ASSERT_TRUE(waitFor([this] { return windows().size() == 1; }));
+    const QString icon = windows().first();
     const QPoint iconCentre = geometry(icon).center();
 
     click(iconCentre, 1);
-    EXPECT_TRUE(waitFor([this] { return status() == QStringLiteral("Paused"); }));
+    EXPECT_TRUE(waitFor([this] { return status() == "Paused"; }));
     click(iconCentre, 1);
-    EXPECT_TRUE(waitFor([this] { return status() == QStringLiteral("Playing"); }));
+    EXPECT_TRUE(waitFor([this] { return status() == "Playing"; }));
 
     click(iconCentre, 3);
-    ASSERT_TRUE(waitFor([this] { return windows(QStringLiteral("calmcove")).size() == 2; }));
-    QStringList shown = windows(QStringLiteral("calmcove"));
+    ASSERT_TRUE(waitFor([this] { return windows().size() == 2; }));
+    QStringList shown = windows();
     shown.removeAll(icon);
     const QRect panel = geometry(shown.first());
     EXPECT_EQ(panel.width(), 330);
     EXPECT_GT(panel.top(), geometry(icon).top()) << "placed under the icon at the top edge";
 
     click(QPoint(20, 400), 1);
-    EXPECT_TRUE(waitFor([this] { return windows(QStringLiteral("calmcove")).size() == 1; }));
-    EXPECT_EQ(status(), QStringLiteral("Playing")) << "closing the panel leaves playback alone";
+    EXPECT_TRUE(waitFor([this] { return windows().size() == 1; }));
+    EXPECT_EQ(status(), "Playing") << "closing the panel leaves playback alone";
 }
 
 TEST_F(TrayProgramTest, WithoutATrayThePanelIsAWindowThatASecondLaunchKeeps)
 {
     startProgram();
-    ASSERT_TRUE(waitFor([this] { return windows(QStringLiteral("calmcove")).size() == 1; }));
-    EXPECT_EQ(geometry(windows(QStringLiteral("calmcove")).first()).width(), 330);
+    ASSERT_TRUE(waitFor([this] { return windows().size() == 1; }));
+    EXPECT_EQ(geometry(windows().first()).width(), 330);
 
     QProcess second;
     second.setProcessEnvironment(programEnvironment());
-    second.start(QCoreApplication::applicationDirPath() + QStringLiteral("/calmcove"), {});
+    second.start(QCoreApplication::applicationDirPath() + "/calmcove", {});
     ASSERT_TRUE(waitFor([&] { return second.state() == QProcess::NotRunning; }));
     EXPECT_EQ(second.exitCode(), 0);
     QTest::qWait(300);
-    EXPECT_EQ(windows(QStringLiteral("calmcove")).size(), 1) << "raised, not duplicated";
-    EXPECT_EQ(status(), QStringLiteral("Playing"));
+    EXPECT_EQ(windows().size(), 1) << "raised, not duplicated";
+    EXPECT_EQ(status(), "Playing");
 
     m_program.terminate();
     ASSERT_TRUE(m_program.waitForFinished(5000));
     const QString errors = QString::fromUtf8(m_program.readAllStandardError());
-    EXPECT_EQ(errors.count(QStringLiteral("no system tray found")), 1) << errors.toStdString();
+    EXPECT_EQ(errors.count("no system tray found"), 1) << errors.toStdString();
 }
 
 } // namespace

@@ -64,7 +64,7 @@ protected:
     URLImportView view{&world.albumStore};
 };
 
-TEST_F(URLImportViewTest, BlankTextKeepsImportDisabledAndQueuesNothing)
+TEST_F(URLImportViewTest, BlankTextQueuesNothingATrimmedLinkIsQueuedAndTheFieldEmptied)
 {
     EXPECT_FALSE(view.importButton()->isEnabled());
     QTest::keyClicks(view.urlField(), "   ");
@@ -73,10 +73,7 @@ TEST_F(URLImportViewTest, BlankTextKeepsImportDisabledAndQueuesNothing)
     EXPECT_TRUE(world.albumStore.urlImportJobs().isEmpty());
     EXPECT_EQ(view.summaryLabel()->text(), "Direct audio links save into URL Imports.");
     EXPECT_FALSE(view.jobList()->isVisible());
-}
 
-TEST_F(URLImportViewTest, TrimmedLinkQueuedAndFieldEmptiedAndFocusedAgain)
-{
     const QString link = url("/music/Rain_Song.wav");
     view.urlField()->setText("  " + link + " \n");
     EXPECT_TRUE(view.importButton()->isEnabled());

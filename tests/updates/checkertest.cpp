@@ -20,9 +20,7 @@ TEST_F(CheckerTest, AppliesTheDefaultsOnceAndKeepsTheUsersChoice)
         AppStoreVersionChecker checker(*defaults, options());
         EXPECT_EQ(defaults->boolean(Updater::automaticChecksKey), true);
         EXPECT_EQ(defaults->boolean(Updater::automaticUpdatesKey), true);
-        EXPECT_EQ(defaults->boolean(AppStoreVersionChecker::appliedDefaultsKey), true);
         EXPECT_TRUE(checker.automaticallyChecksForUpdates());
-        EXPECT_TRUE(checker.automaticallyDownloadsUpdates());
     }
     defaults->setValue(Updater::automaticChecksKey, false);
     defaults->remove(Updater::automaticUpdatesKey);
@@ -108,7 +106,6 @@ TEST_F(CheckerTest, AReleaseFoundInTheBackgroundShowsAQuietReminder)
     ASSERT_TRUE(test::runUntil([&] { return checker.updateReminderVisible(); }, 30000));
     EXPECT_EQ(driver.shown, QStringList{"found 0.2.0 install background"});
     EXPECT_FALSE(checker.canCheckForUpdates());
-    EXPECT_EQ(AppStoreVersionChecker::updateReminderToolTip, "Calmcove — update available");
 
     checker.checkForAppUpdate();
     EXPECT_EQ(checker.errorMessage(), AppStoreVersionChecker::alreadyCheckingMessage);

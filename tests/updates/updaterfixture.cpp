@@ -90,9 +90,4 @@ QStringList UpdaterFixture::besideTree() const
     return names;
 }
 
-QStringList UpdaterFixture::leftoverDownloads() const
-{
-    return QDir(QDir::tempPath()).entryList({"Calmcove-AudioPack-*.download"}, QDir::Files);
-}
-
 } // namespace calmcove::test

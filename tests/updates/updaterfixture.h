@@ -46,8 +46,7 @@ protected:
     void checkAndWait(Updater& updater);
     // What lies beside the tree, apart from the settings file.
     QStringList besideTree() const;
-    // The archive downloads left in the temporary folder.
-    QStringList leftoverDownloads() const;
+    static QStringList leftoverDownloads() { return LibraryHarness::leftoverDownloads(); }
 
     TestServer server;
     QTemporaryDir home;
