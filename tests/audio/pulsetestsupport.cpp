@@ -47,6 +47,12 @@ QString PrivatePulseServer::serverAddress() const
     return QStringLiteral("unix:") + m_runtime.filePath(QStringLiteral("pulse/native"));
 }
 
+qint64 PrivatePulseServer::pid() const
+{
+    QFile file(m_runtime.filePath(QStringLiteral("pulse/pid")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
+}
+
 MonitorRecorder::MonitorRecorder()
 {
     m_process.start("parecord", {"--device=test.monitor", "--raw", "--format=float32le",

@@ -35,6 +35,8 @@ public:
     QString runtimeDirectory() const { return m_runtime.path(); }
     // "unix:<runtime>/pulse/native", for PULSE_SERVER.
     QString serverAddress() const;
+    // The daemon's process id (from its pid file), or 0 when it is not running.
+    qint64 pid() const;
 
 private:
     QTemporaryDir m_runtime;

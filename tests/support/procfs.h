@@ -1,11 +1,14 @@
 #pragma once
 
 // What /proc and the kernel's clocks say about a process, for the benchmarks: resident
-// memory and CPU time.
+// memory, CPU time and real-time threads.
 
 #include <ctime>
+#include <QDir>
 #include <QFile>
 #include <QString>
+#include <QStringList>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -49,6 +52,29 @@ inline double cpuSeconds(qint64 pid = 0)
         return -1;
     const double ticks = fields.at(11).toDouble() + fields.at(12).toDouble(); // utime, stime
     return ticks / double(sysconf(_SC_CLK_TCK));
+}
+
+// The process's threads that run with a real-time policy (SCHED_FIFO or SCHED_RR), as
+// "name (priority N)".
+inline QStringList realtimeThreads(qint64 pid = 0)
+{
+    QStringList threads;
+    const QDir tasks(procPath(pid, "task"));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(tid + QStringLiteral("/stat")));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+        // Fields from the state (3rd) on; rt_priority is the 40th, policy the 41st.
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        const int policy = fields.value(38).toInt();
+        if (policy == SCHED_FIFO || policy == SCHED_RR)
+            threads << QStringLiteral("%1 (priority %2)")
+                           .arg(QString::fromUtf8(line.mid(open + 1, close - open - 1)),
+                                QString::fromLatin1(fields.value(37)));
+    }
+    return threads;
 }
 
 inline double clockSeconds(clockid_t clock)
