@@ -1,6 +1,7 @@
 #include "albumstore.h"
 
 #include "albumindex.h"
+#include "importfiles.h"
 #include "model/notifyonchange.h"
 #include "model/pathcomponent.h"
 #include "model/tracklibrary.h"
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QThreadPool>
 #include <QUuid>
 #include <sys/stat.h>
 
@@ -79,17 +81,20 @@ AlbumStore::AlbumStore(UserDefaults& defaults, const QString& rootDirectory,
                        NetworkPathMonitor* networkMonitor, QObject* parent)
     : QObject(parent), m_defaults(defaults), m_root(rootDirectory),
       m_selectedAlbumID(defaults.string(selectedAlbumIDKey).value_or(builtInAlbumID)),
-      m_builtInAlbum(TrackLibrary::builtInAlbum())
+      m_builtInAlbum(TrackLibrary::builtInAlbum()), m_fileThread(std::make_unique<QThreadPool>())
 {
-    m_urlImports = std::make_unique<URLImportQueue>(
-        defaults,
-        URLImportQueue::Destination{
-            .rootDirectory = m_root,
-            .audioExtensions = supportedAudioExtensions,
-            .addTrack =
-                [this](const DownloadedAudio& download) { return addDownloadedTrack(download); },
-        },
-        networkMonitor);
+    m_fileThread->setMaxThreadCount(1);
+    m_urlImports =
+        std::make_unique<URLImportQueue>(defaults,
+                                         URLImportQueue::Destination{
+                                             .rootDirectory = m_root,
+                                             .audioExtensions = supportedAudioExtensions,
+                                             .addTrack =
+                                                 [this](DownloadedAudio download) {
+                                                     return addDownloadedTrack(std::move(download));
+                                                 },
+                                         },
+                                         networkMonitor);
     connect(m_urlImports.get(), &URLImportQueue::jobsChanged, this,
             &AlbumStore::urlImportJobsChanged);
     connect(m_urlImports.get(), &URLImportQueue::progressChanged, this,
@@ -102,7 +107,11 @@ AlbumStore::AlbumStore(UserDefaults& defaults, const QString& rootDirectory,
     selectDefaultAlbumIfSelectionIsGone();
 }
 
-AlbumStore::~AlbumStore() = default;
+AlbumStore::~AlbumStore()
+{
+    m_cancelled->store(true);
+    m_fileThread->waitForDone();
+}
 
 void AlbumStore::setSelectedAlbumID(const QString& id)
 {
@@ -146,8 +155,12 @@ std::optional<CalmAlbum> AlbumStore::createAlbum(const QString& name,
         .isBuiltIn = false,
     };
     if (artworkPath) {
-        if (const auto stored = copyArtworkFile(*artworkPath, folder))
+        // The picture just chosen in the dialog, which waits for the album: copied here.
+        ImportFiles files(m_root, m_cancelled.get());
+        if (const auto stored = files.copyArtworkFile(*artworkPath, folder))
             album.artwork = FileArtwork{*stored};
+        else if (!files.errorMessage().isNull())
+            setErrorMessage(files.errorMessage());
     }
 
     QList<CalmAlbum> albums = m_importedAlbums;

@@ -4,17 +4,24 @@
 // whose tracks come from the track library, and the albums the user imports, kept on
 // disk as one folder per album plus the index "albums.json". Remembers the selected
 // album and publishes short status and error texts. Main thread only; every change of
-// the imported albums is saved at once.
+// the imported albums is saved at once. The files of imports are checked and copied on a
+// worker thread of the store's own while the event loop runs.
 
 #include "importdialogs.h"
 #include "model/calmtrack.h"
+#include "serialturns.h"
 #include "urlimportjob.h"
 #include "urlimportqueue.h"
 
+#include <QCoro/QCoroTask>
+
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <QObject>
 #include <QSet>
+
+class QThreadPool;
 
 namespace calmcove {
 
@@ -69,6 +76,8 @@ public:
     // `networkMonitor` (not owned, may be null) lets URL imports wait for connectivity.
     AlbumStore(UserDefaults& defaults, const QString& rootDirectory,
                NetworkPathMonitor* networkMonitor = nullptr, QObject* parent = nullptr);
+    // Abandons a running import: its copy stops within a block and what it made is removed;
+    // nothing of it is recorded.
     ~AlbumStore() override;
 
     QString rootDirectory() const { return m_root; }
@@ -109,12 +118,16 @@ public:
     void setDialogs(ImportDialogs* dialogs) { m_dialogs = dialogs; }
 
     // Local import. Folders become albums, loose audio files one album; files are copied
-    // into the album folders and never changed.
+    // into the album folders and never changed. The files are read and copied off the main
+    // thread; the albums, messages and index change on the main thread once the copies are
+    // done. Imports, artwork changes and the hand-over of URL downloads run one at a time in
+    // the order they were started. Each task finishes when its result is recorded; callers
+    // may drop it.
     // Imports files and folders named by their local paths (the name is kept from the
     // platform's "open URLs" call; no links here).
-    void importExternalURLs(const QStringList& filePaths);
+    QCoro::Task<> importExternalURLs(QStringList filePaths);
     // Adds audio files to an imported album, asking what to do with duplicates.
-    void addTracks(const QStringList& paths, const QString& albumID);
+    QCoro::Task<> addTracks(QStringList paths, QString albumID);
 
     // URL import, run by the store's URLImportQueue: links are queued and imported one at
     // a time, in order, into the album `targetAlbumID` or into "URL Imports". Queuing a
@@ -135,8 +148,9 @@ public:
     void setPendingURLImportAlbumID(const QString& id);
     bool isProcessingURLImportQueue() const { return m_urlImports->isProcessing(); }
 
-    // Artwork: a copy of the picture as "cover.<ext>" in the album folder.
-    void setArtwork(const QString& picturePath, const QString& albumID);
+    // Artwork: a copy of the picture as "cover.<ext>" in the album folder, made off the main
+    // thread like the imports' copies.
+    QCoro::Task<> setArtwork(QString picturePath, QString albumID);
     void removeArtwork(const QString& albumID);
 
 Q_SIGNALS:
@@ -162,29 +176,15 @@ private:
     bool keepIndexWithSkippedRecords();
     // "<root>/albums.json.<kind>-<UTC time>[-N]", a name not yet taken.
     QString keptIndexPath(const QString& kind) const;
-    // Copies an accepted picture to <album folder>/cover.<ext>; the stored path or none.
-    std::optional<QString> copyArtworkFile(const QString& sourcePath, const QString& albumFolder);
-    // The first cover-like picture directly inside `folder`.
-    std::optional<QString> artworkFile(const QString& folder) const;
-    AlbumArtwork copyArtwork(const std::optional<QString>& searchFolder,
-                             const QString& albumFolder);
-
-    void importSelection(const QStringList& paths);
-    QStringList audioFiles(const QString& folder) const;
-    std::optional<CalmAlbum>
-    createAlbumFromFiles(const QString& name, QStringList sourceFiles,
-                         const std::optional<QString>& artworkSearchFolder);
-    std::optional<QString> copyAudioFile(const QString& sourcePath, const QString& albumFolder,
-                                         int number);
+    QCoro::Task<> importSelection(QStringList paths);
     QString defaultLooseTracksAlbumName() const;
     void finishImport(int importedAlbumCount);
     DuplicateResolution confirmDuplicateImport(int count, const QString& sampleTitle,
                                                const QString& albumName);
-    bool isSupportedAudioFile(const QString& path) const;
 
     // Moves a downloaded track into its target album, else into "URL Imports" (created
     // when missing), asking about a duplicate; selects the album and saves.
-    URLImportOutcome addDownloadedTrack(const DownloadedAudio& download);
+    QCoro::Task<URLImportOutcome> addDownloadedTrack(DownloadedAudio download);
 
     void setImportedAlbums(QList<CalmAlbum> albums);
     void setStatusMessage(const QString& message);
@@ -206,6 +206,11 @@ private:
     ImportDialogs* m_dialogs = nullptr;
     QString m_pendingURLImportAlbumID;
     std::unique_ptr<URLImportQueue> m_urlImports;
+    SerialTurns m_turns;
+    // Set when the store goes; shared with the work still on the file thread.
+    std::shared_ptr<std::atomic<bool>> m_cancelled = std::make_shared<std::atomic<bool>>(false);
+    // One import's file work at a time.
+    std::unique_ptr<QThreadPool> m_fileThread;
 };
 
 } // namespace calmcove

@@ -1,40 +1,49 @@
-// The artwork operations of the album store.
+// The artwork operations of the album store. The picture is copied on the store's file thread.
 
 #include "albumstore.h"
 
-#include "platform/atomicfile.h"
-#include "platform/unixsignalwatcher.h"
+#include "importfiles.h"
+#include "workerfuture.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
+#include <QPointer>
+#include <QThreadPool>
 
 namespace calmcove {
 
-namespace {
-
-const QStringList coverBaseNames = {QStringLiteral("cover"), QStringLiteral("folder"),
-                                    QStringLiteral("front"), QStringLiteral("artwork"),
-                                    QStringLiteral("album")};
-
-} // namespace
-
-void AlbumStore::setArtwork(const QString& picturePath, const QString& albumID)
+QCoro::Task<> AlbumStore::setArtwork(QString picturePath, QString albumID)
 {
+    QPointer<AlbumStore> self(this);
+    const SerialTurns::Turn turn = co_await m_turns.next();
     clearMessages();
     if (!findImportedAlbum(albumID))
-        return;
-    const QString folder = albumFolder(albumID);
-    QDir().mkpath(folder);
-    const std::optional<QString> stored = copyArtworkFile(picturePath, folder);
-    if (!stored) {
+        co_return;
+    struct Copied
+    {
+        std::optional<QString> stored;
+        bool cancelled = false;
+    };
+    auto copying = runOnWorker(*m_fileThread, [root = m_root, cancelled = m_cancelled,
+                                               folder = albumFolder(albumID), picturePath] {
+        ImportFiles files(root, cancelled.get());
+        QDir().mkpath(folder);
+        const Copied copied{files.copyArtworkFile(picturePath, folder), files.isCancelled()};
+        if (copied.cancelled)
+            files.discardWork();
+        return copied;
+    });
+    const Copied copied = co_await std::move(copying);
+    if (!self || copied.cancelled || !findImportedAlbum(albumID))
+        co_return;
+    if (!copied.stored) {
         setErrorMessage(QStringLiteral("Choose a JPG, PNG, or WebP image."));
-        return;
+        co_return;
     }
     QList<CalmAlbum> albums = m_importedAlbums;
     for (CalmAlbum& album : albums) {
         if (album.id == albumID)
-            album.artwork = FileArtwork{*stored};
+            album.artwork = FileArtwork{*copied.stored};
     }
     setImportedAlbums(std::move(albums));
     setStatusMessage(QStringLiteral("Updated artwork."));
@@ -56,46 +65,6 @@ void AlbumStore::removeArtwork(const QString& albumID)
     setImportedAlbums(std::move(albums));
     setStatusMessage(QStringLiteral("Removed artwork."));
     save();
-}
-
-std::optional<QString> AlbumStore::copyArtworkFile(const QString& sourcePath,
-                                                   const QString& albumFolder)
-{
-    const QString extension = QFileInfo(sourcePath).suffix().toLower();
-    if (!supportedArtworkExtensions.contains(extension))
-        return std::nullopt;
-    const QString target = albumFolder + QStringLiteral("/cover.") + extension;
-    QString reason;
-    if (!copyFileAtomically(sourcePath, target, &reason, &terminationFlag())) {
-        setErrorMessage(QStringLiteral("Could not update artwork: ") + reason);
-        return std::nullopt;
-    }
-    return target;
-}
-
-std::optional<QString> AlbumStore::artworkFile(const QString& folder) const
-{
-    const QFileInfoList entries =
-        QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
-    for (const QFileInfo& entry : entries) {
-        if (supportedArtworkExtensions.contains(entry.suffix().toLower()) &&
-            coverBaseNames.contains(entry.completeBaseName().toLower()))
-            return entry.filePath();
-    }
-    return std::nullopt;
-}
-
-AlbumArtwork AlbumStore::copyArtwork(const std::optional<QString>& searchFolder,
-                                     const QString& albumFolder)
-{
-    if (!searchFolder)
-        return NoArtwork{};
-    const std::optional<QString> picture = artworkFile(*searchFolder);
-    if (!picture)
-        return NoArtwork{};
-    if (const auto stored = copyArtworkFile(*picture, albumFolder))
-        return FileArtwork{*stored};
-    return NoArtwork{};
 }
 
 } // namespace calmcove

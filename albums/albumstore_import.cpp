@@ -1,54 +1,24 @@
 // The import operations of the album store: folders and loose files become albums, files
-// are added to albums with duplicate detection, and URL downloads become tracks.
+// are added to albums with duplicate detection, and URL downloads become tracks. The file
+// work of local imports runs on the store's file thread (ImportFiles); what it made is
+// recorded here, on the main thread, in the albums as they are by then.
 
 #include "albumstore.h"
+#include "importfiles.h"
 #include "importnaming.h"
-#include "media/audiofile.h"
 #include "platform/atomicfile.h"
-#include "platform/diskspace.h"
-#include "platform/unixsignalwatcher.h"
+#include "workerfuture.h"
 
-#include <filesystem>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QUuid>
+#include <QPointer>
 
 namespace calmcove {
 
 namespace {
 
-const QString importedArtist = QStringLiteral("Imported");
 const QString looseTracksAlbumName = QStringLiteral("Imported Tracks");
-
-// Seconds of decodable audio; 0 when the file cannot be read as audio.
-double audioDuration(const QString& path)
-{
-    QString error;
-    const auto file = AudioFile::open(path, &error);
-    return file && file->sampleRate() > 0 ? file->duration() : 0.0;
-}
-
-QString newUUID()
-{
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-}
-
-CalmTrack importedTrack(QString id, const QString& albumID, QString title, double duration,
-                        const QString& path)
-{
-    return CalmTrack{
-        .id = std::move(id),
-        .albumID = albumID,
-        .title = std::move(title),
-        .artist = importedArtist,
-        .duration = duration,
-        .moods = everyMood(),
-        .kind = CalmKind::all,
-        .source = FileAudio{path},
-    };
-}
 
 QString countText(qsizetype count, const char* singular, const char* plural)
 {
@@ -56,135 +26,61 @@ QString countText(qsizetype count, const char* singular, const char* plural)
                       : QStringLiteral("%1 %2").arg(count).arg(QLatin1String(plural));
 }
 
+// What a file operation made off the main thread, with the last failure's text; nothing of
+// a cancelled one is left on disk.
+template <typename Made> struct FileWork
+{
+    Made made;
+    QString errorMessage;
+    bool cancelled = false;
+};
+
+template <typename Made, typename Work>
+FileWork<Made> doFileWork(const QString& root, const std::atomic<bool>* cancelled, Work work)
+{
+    ImportFiles files(root, cancelled);
+    FileWork<Made> result{work(files), files.errorMessage(), files.isCancelled()};
+    if (result.cancelled)
+        files.discardWork();
+    return result;
+}
+
 } // namespace
 
-bool AlbumStore::isSupportedAudioFile(const QString& path) const
+QCoro::Task<> AlbumStore::importExternalURLs(QStringList filePaths)
 {
-    return supportedAudioExtensions.contains(QFileInfo(path).suffix().toLower());
+    return importSelection(std::move(filePaths));
 }
 
-void AlbumStore::importExternalURLs(const QStringList& filePaths)
+QCoro::Task<> AlbumStore::importSelection(QStringList paths)
 {
-    importSelection(filePaths);
-}
-
-void AlbumStore::importSelection(const QStringList& paths)
-{
+    QPointer<AlbumStore> self(this);
+    const SerialTurns::Turn turn = co_await m_turns.next();
     clearMessages();
-    QStringList folders;
-    QStringList looseFiles;
-    for (const QString& path : paths) {
-        const QFileInfo info(path);
-        if (info.isDir())
-            folders.append(path);
-        else if (isSupportedAudioFile(path))
-            looseFiles.append(path);
-    }
+    using Made = QList<ImportFiles::MadeAlbum>;
+    auto copying = runOnWorker(*m_fileThread, [root = m_root, cancelled = m_cancelled, paths] {
+        return doFileWork<Made>(root, cancelled.get(), [&paths](ImportFiles& files) {
+            return files.importSelection(paths);
+        });
+    });
+    const FileWork<Made> work = co_await std::move(copying);
+    if (!self || work.cancelled)
+        co_return;
+    if (!work.errorMessage.isNull())
+        setErrorMessage(work.errorMessage);
 
     QList<CalmAlbum> made;
-    for (const QString& folder : folders) {
-        const QStringList files = audioFiles(folder);
-        if (files.isEmpty())
-            continue;
-        if (auto album = createAlbumFromFiles(withoutControlCharacters(QDir(folder).dirName()),
-                                              files, folder))
-            made.append(std::move(*album));
+    for (const ImportFiles::MadeAlbum& album : work.made) {
+        made.append(album.album);
+        if (album.holdsLooseFiles)
+            made.last().name = defaultLooseTracksAlbumName();
     }
-    if (!looseFiles.isEmpty()) {
-        if (auto album =
-                createAlbumFromFiles(defaultLooseTracksAlbumName(), looseFiles, std::nullopt))
-            made.append(std::move(*album));
-    }
-
     if (!made.isEmpty()) {
         const QString lastID = made.last().id;
         setImportedAlbums(m_importedAlbums + made);
         setSelectedAlbumID(lastID);
     }
     finishImport(int(made.size()));
-}
-
-QStringList AlbumStore::audioFiles(const QString& folder) const
-{
-    QStringList files;
-    // Hidden files are skipped and hidden folders are not entered.
-    QDirIterator walk(folder, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (walk.hasNext()) {
-        const QString path = walk.next();
-        if (isSupportedAudioFile(path))
-            files.append(path);
-    }
-    return files;
-}
-
-std::optional<CalmAlbum>
-AlbumStore::createAlbumFromFiles(const QString& name, QStringList sourceFiles,
-                                 const std::optional<QString>& artworkSearchFolder)
-{
-    const QString id = newUUID();
-    const QString folder = albumFolder(id);
-    std::error_code error;
-    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
-    if (error) {
-        setErrorMessage(QStringLiteral("Could not create album folder: ") +
-                        QString::fromStdString(error.message()));
-        return std::nullopt;
-    }
-    const AlbumArtwork artwork = copyArtwork(artworkSearchFolder, folder);
-
-    sortByFileName(sourceFiles);
-    QList<CalmTrack> tracks;
-    for (qsizetype position = 0; position < sourceFiles.size(); ++position) {
-        const QString& source = sourceFiles[position];
-        const auto copy = copyAudioFile(source, folder, int(position + 1));
-        if (!copy)
-            continue;
-        tracks.append(importedTrack(id + QLatin1Char('-') + QFileInfo(*copy).completeBaseName(), id,
-                                    trackTitle(QFileInfo(source).fileName()), audioDuration(*copy),
-                                    *copy));
-    }
-    if (tracks.isEmpty()) {
-        QDir(folder).removeRecursively();
-        setErrorMessage(QStringLiteral("No supported audio files could be imported."));
-        return std::nullopt;
-    }
-    const QString trimmed = name.trimmed();
-    return CalmAlbum{
-        .id = id,
-        .name = trimmed.isEmpty() ? QStringLiteral("Imported Album") : trimmed,
-        .tracks = std::move(tracks),
-        .artwork = artwork,
-        .isBuiltIn = false,
-    };
-}
-
-std::optional<QString> AlbumStore::copyAudioFile(const QString& sourcePath,
-                                                 const QString& albumFolder, int number)
-{
-    if (!isSupportedAudioFile(sourcePath))
-        return std::nullopt;
-    const QString target =
-        albumFolder + QLatin1Char('/') + copiedFileName(QFileInfo(sourcePath).fileName(), number);
-    const QString sourceName = withoutControlCharacters(QFileInfo(sourcePath).fileName());
-    // Once the program is asked to quit, the remaining files are left for another time.
-    if (terminationFlag().load())
-        return std::nullopt;
-    // A file that does not decode as audio is skipped like any unsupported file.
-    if (!decodesAsAudio(sourcePath))
-        return std::nullopt;
-    if (!roomFor(QFileInfo(sourcePath).size(), {albumFolder}, DiskReserve{})) {
-        setErrorMessage(QStringLiteral("Could not import %1: there is not enough free disk space.")
-                            .arg(sourceName));
-        return std::nullopt;
-    }
-    // Whole or not at all under the final name, replacing a file of that name in one step;
-    // a quit request stops the copy between blocks.
-    QString reason;
-    if (!copyFileAtomically(sourcePath, target, &reason, &terminationFlag())) {
-        setErrorMessage(QStringLiteral("Could not import %1: %2").arg(sourceName, reason));
-        return std::nullopt;
-    }
-    return target;
 }
 
 QString AlbumStore::defaultLooseTracksAlbumName() const
@@ -221,36 +117,28 @@ DuplicateResolution AlbumStore::confirmDuplicateImport(int count, const QString&
     return m_dialogs->confirmDuplicateImport(count, sampleTitle, albumName);
 }
 
-void AlbumStore::addTracks(const QStringList& paths, const QString& albumID)
+QCoro::Task<> AlbumStore::addTracks(QStringList paths, QString albumID)
 {
+    QPointer<AlbumStore> self(this);
+    const SerialTurns::Turn turn = co_await m_turns.next();
     clearMessages();
-    const CalmAlbum* found = findImportedAlbum(albumID);
-    if (!found)
-        return;
-    CalmAlbum album = *found;
+    if (!findImportedAlbum(albumID))
+        co_return;
     const QString folder = albumFolder(albumID);
-    QDir().mkpath(folder);
+    auto checking =
+        runOnWorker(*m_fileThread, [root = m_root, cancelled = m_cancelled, paths, folder] {
+            QDir().mkpath(folder);
+            return ImportFiles(root, cancelled.get()).trackCandidates(paths);
+        });
+    const QList<ImportFiles::Candidate> candidates = co_await std::move(checking);
+    // The album may have gone or changed while the files were read.
+    const CalmAlbum* found = self ? findImportedAlbum(albumID) : nullptr;
+    if (!found)
+        co_return;
+    const CalmAlbum album = *found;
 
-    struct Candidate
-    {
-        QString path;
-        QString title;
-        double duration;
-    };
-    QStringList supported;
-    for (const QString& path : paths) {
-        if (isSupportedAudioFile(path) && !QFileInfo(path).isDir())
-            supported.append(path);
-    }
-    sortByFileName(supported);
-    QList<Candidate> candidates;
-    for (const QString& path : supported) {
-        if (decodesAsAudio(path))
-            candidates.append({path, trackTitle(QFileInfo(path).fileName()), audioDuration(path)});
-    }
-
-    QList<const Candidate*> duplicates;
-    for (const Candidate& candidate : candidates) {
+    QList<const ImportFiles::Candidate*> duplicates;
+    for (const ImportFiles::Candidate& candidate : candidates) {
         if (duplicateTrackIndex(album.tracks, candidate.title, candidate.duration))
             duplicates.append(&candidate);
     }
@@ -259,54 +147,61 @@ void AlbumStore::addTracks(const QStringList& paths, const QString& albumID)
     if (!duplicates.isEmpty()) {
         resolution =
             confirmDuplicateImport(int(duplicates.size()), duplicates.first()->title, album.name);
+        if (!self)
+            co_return;
         if (resolution == DuplicateResolution::cancel) {
             setStatusMessage(QStringLiteral("Import canceled."));
-            return;
+            co_return;
         }
     }
 
-    int added = 0;
-    int skipped = 0;
-    for (const Candidate& candidate : candidates) {
-        const auto makeTrack = [&](const QString& copy) {
-            const double duration =
-                candidate.duration > 0 ? candidate.duration : audioDuration(copy);
-            return importedTrack(albumID + QLatin1Char('-') + QFileInfo(copy).completeBaseName() +
-                                     QLatin1Char('-') + newUUID(),
-                                 albumID, candidate.title, duration, copy);
-        };
-        const auto duplicate =
-            duplicateTrackIndex(album.tracks, candidate.title, candidate.duration);
-        if (duplicate && resolution == DuplicateResolution::skip) {
-            ++skipped;
-            continue;
-        }
-        if (duplicate && resolution == DuplicateResolution::replace) {
-            const auto copy = copyAudioFile(candidate.path, folder, int(*duplicate + 1));
-            if (!copy)
-                continue;
-            const CalmTrack& old = album.tracks[*duplicate];
-            if (const auto* file = std::get_if<FileAudio>(&old.source); file && file->path != *copy)
-                QFile::remove(file->path);
-            album.tracks[*duplicate] = makeTrack(*copy);
-            ++added;
-            continue;
-        }
-        const auto copy = copyAudioFile(candidate.path, folder, int(album.tracks.size() + 1));
-        if (!copy)
-            continue;
-        album.tracks.append(makeTrack(*copy));
-        ++added;
+    using Made = ImportFiles::AddedTracks;
+    auto copying = runOnWorker(*m_fileThread, [root = m_root, cancelled = m_cancelled, album,
+                                               folder, candidates, resolution] {
+        return doFileWork<Made>(root, cancelled.get(), [&](ImportFiles& files) {
+            return files.addTracks(album, folder, candidates, resolution);
+        });
+    });
+    const FileWork<Made> work = co_await std::move(copying);
+    if (!self || work.cancelled)
+        co_return;
+    if (!work.errorMessage.isNull())
+        setErrorMessage(work.errorMessage);
+    CalmAlbum* current = findImportedAlbum(albumID);
+    if (!current) {
+        // Deleted during the copy, folder and all.
+        for (const ImportFiles::TrackChange& change : work.made.changes)
+            QFile::remove(std::get<FileAudio>(change.track.source).path);
+        co_return;
     }
 
+    // Into the album as it is now: a track the user renamed or deleted meanwhile stays so.
+    CalmAlbum changed = *current;
+    for (const ImportFiles::TrackChange& change : work.made.changes) {
+        const auto replaced =
+            std::find_if(changed.tracks.begin(), changed.tracks.end(), [&](const CalmTrack& track) {
+                return change.replacedTrackID && track.id == *change.replacedTrackID;
+            });
+        if (replaced == changed.tracks.end()) {
+            changed.tracks.append(change.track);
+            continue;
+        }
+        const QString& copy = std::get<FileAudio>(change.track.source).path;
+        if (const auto* file = std::get_if<FileAudio>(&replaced->source);
+            file && file->path != copy)
+            QFile::remove(file->path);
+        *replaced = change.track;
+    }
     QList<CalmAlbum> albums = m_importedAlbums;
     for (CalmAlbum& candidate : albums) {
         if (candidate.id == albumID)
-            candidate = album;
+            candidate = changed;
     }
     setImportedAlbums(std::move(albums));
     setSelectedAlbumID(albumID);
 
+    const int added = work.made.added;
+    const int skipped = work.made.skipped;
     if (added > 0) {
         QString message =
             QStringLiteral("Added ") + countText(added, "track", "tracks") + QLatin1Char('.');
@@ -323,8 +218,26 @@ void AlbumStore::addTracks(const QStringList& paths, const QString& albumID)
     save();
 }
 
-URLImportOutcome AlbumStore::addDownloadedTrack(const DownloadedAudio& download)
+QCoro::Task<URLImportOutcome> AlbumStore::addDownloadedTrack(DownloadedAudio download)
 {
+    QPointer<AlbumStore> self(this);
+    const SerialTurns::Turn turn = co_await m_turns.next();
+    // The length is read and the bytes flushed to disk off the main thread: a URL import may
+    // be gigabytes.
+    struct Prepared
+    {
+        double duration = 0;
+        std::optional<QString> syncError;
+    };
+    auto preparing = runOnWorker(*m_fileThread, [path = download.path] {
+        QString error;
+        return Prepared{ImportFiles::audioDuration(path),
+                        syncFile(path, &error) ? std::nullopt : std::optional(error)};
+    });
+    const Prepared prepared = co_await std::move(preparing);
+    if (!self)
+        co_return URLImportOutcome{URLImportJob::State::failed, QString()};
+
     const CalmAlbum* existing =
         download.targetAlbumID ? findImportedAlbum(*download.targetAlbumID) : nullptr;
     if (!existing) {
@@ -335,21 +248,25 @@ URLImportOutcome AlbumStore::addDownloadedTrack(const DownloadedAudio& download)
             existing = &*named;
     }
     const bool isNew = !existing;
-    CalmAlbum album =
-        existing ? *existing : CalmAlbum{newUUID(), urlAlbumName, {}, NoArtwork{}, false};
+    CalmAlbum album = existing
+                          ? *existing
+                          : CalmAlbum{ImportFiles::newUUID(), urlAlbumName, {}, NoArtwork{}, false};
     const QString folder = albumFolder(album.id);
     if (!QDir().mkpath(folder))
-        return {URLImportJob::State::failed, QStringLiteral("Could not create the album folder.")};
+        co_return URLImportOutcome{URLImportJob::State::failed,
+                                   QStringLiteral("Could not create the album folder.")};
 
     const QString& title = download.title;
-    const double duration = audioDuration(download.path);
+    const double duration = prepared.duration;
     const std::optional<qsizetype> duplicate = duplicateTrackIndex(album.tracks, title, duration);
     if (duplicate) {
         switch (confirmDuplicateImport(1, title, album.name)) {
         case DuplicateResolution::cancel:
-            return {URLImportJob::State::finished, QStringLiteral("Import canceled.")};
+            co_return URLImportOutcome{URLImportJob::State::finished,
+                                       QStringLiteral("Import canceled.")};
         case DuplicateResolution::skip:
-            return {URLImportJob::State::finished, QStringLiteral("Skipped duplicate track.")};
+            co_return URLImportOutcome{URLImportJob::State::finished,
+                                       QStringLiteral("Skipped duplicate track.")};
         case DuplicateResolution::replace:
             break;
         }
@@ -359,19 +276,19 @@ URLImportOutcome AlbumStore::addDownloadedTrack(const DownloadedAudio& download)
     const QString target = folder + QLatin1Char('/') +
                            copiedFileName(title + QLatin1Char('.') + download.extension, number);
     // On disk first, then renamed over the final name (a replaced duplicate included).
-    QString placementError;
-    if (!syncFile(download.path, &placementError) ||
-        !renameOnto(download.path, target, &placementError))
-        return {URLImportJob::State::failed,
-                QStringLiteral("Could not add the track to the album: ") + placementError};
+    QString placementError = prepared.syncError.value_or(QString());
+    if (prepared.syncError || !renameOnto(download.path, target, &placementError))
+        co_return URLImportOutcome{URLImportJob::State::failed,
+                                   QStringLiteral("Could not add the track to the album: ") +
+                                       placementError};
 
     CalmTrack track{
         .id = album.id + QLatin1Char('-') + QFileInfo(target).completeBaseName() +
-              QLatin1Char('-') + newUUID(),
+              QLatin1Char('-') + ImportFiles::newUUID(),
         .albumID = album.id,
         .title = title,
         .artist = download.artist,
-        .duration = duration > 0 ? duration : audioDuration(target),
+        .duration = duration,
         .moods = everyMood(),
         .kind = CalmKind::all,
         .source = FileAudio{target},
@@ -397,9 +314,10 @@ URLImportOutcome AlbumStore::addDownloadedTrack(const DownloadedAudio& download)
     setImportedAlbums(std::move(albums));
     setSelectedAlbumID(album.id);
     save();
-    return {URLImportJob::State::finished,
-            duplicate ? QStringLiteral("Replaced %1 in %2.").arg(title, album.name)
-                      : QStringLiteral("Imported %1 to %2.").arg(title, album.name)};
+    co_return URLImportOutcome{URLImportJob::State::finished,
+                               duplicate
+                                   ? QStringLiteral("Replaced %1 in %2.").arg(title, album.name)
+                                   : QStringLiteral("Imported %1 to %2.").arg(title, album.name)};
 }
 
 } // namespace calmcove

@@ -9,25 +9,33 @@ ImportPanels::ImportPanels(AlbumStore& store, ImportDialogs& dialogs)
     : m_store(store), m_dialogs(dialogs)
 {}
 
-void ImportPanels::importWithPanel()
+QCoro::Task<> ImportPanels::importWithPanel()
 {
     const QStringList chosen = m_dialogs.chooseImportSelection();
-    if (!chosen.isEmpty())
-        m_store.importExternalURLs(chosen);
+    if (chosen.isEmpty())
+        co_return;
+    // Started in a statement of its own: GCC 12 destroys temporaries of a co_await expression
+    // twice.
+    auto importing = m_store.importExternalURLs(chosen);
+    co_await std::move(importing);
 }
 
-void ImportPanels::addTracksWithPanel(const QString& albumID)
+QCoro::Task<> ImportPanels::addTracksWithPanel(QString albumID)
 {
     const QStringList chosen = m_dialogs.chooseTracksToAdd();
-    if (!chosen.isEmpty())
-        m_store.addTracks(chosen, albumID);
+    if (chosen.isEmpty())
+        co_return;
+    auto adding = m_store.addTracks(chosen, albumID);
+    co_await std::move(adding);
 }
 
-void ImportPanels::setArtworkWithPanel(const QString& albumID)
+QCoro::Task<> ImportPanels::setArtworkWithPanel(QString albumID)
 {
     const QString picture = m_dialogs.chooseArtwork();
-    if (!picture.isEmpty())
-        m_store.setArtwork(picture, albumID);
+    if (picture.isEmpty())
+        co_return;
+    auto setting = m_store.setArtwork(picture, albumID);
+    co_await std::move(setting);
 }
 
 } // namespace calmcove

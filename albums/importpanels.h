@@ -4,6 +4,8 @@
 // artwork, then hand the choice to the album store. The store itself asks nothing but
 // the duplicate question during an import; the album manager calls these. Main thread.
 
+#include <QCoro/QCoroTask>
+
 #include <QString>
 
 namespace calmcove {
@@ -17,12 +19,13 @@ public:
     // Both must outlive this object.
     ImportPanels(AlbumStore& store, ImportDialogs& dialogs);
 
+    // Each finishes once the store has recorded what was chosen (at once when cancelled).
     // "Import Albums": files and folders become albums. Nothing when cancelled.
-    void importWithPanel();
+    QCoro::Task<> importWithPanel();
     // "Add Tracks" to the imported album `albumID`.
-    void addTracksWithPanel(const QString& albumID);
+    QCoro::Task<> addTracksWithPanel(QString albumID);
     // "Change Artwork" of the imported album `albumID`.
-    void setArtworkWithPanel(const QString& albumID);
+    QCoro::Task<> setArtworkWithPanel(QString albumID);
 
 private:
     AlbumStore& m_store;

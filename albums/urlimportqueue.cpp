@@ -237,13 +237,17 @@ URLImportQueue::perform(QString link, std::optional<QString> targetAlbumID, QUui
         co_return errorDescription(URLImportError::downloadFailed);
 
     const QString host = url.host(QUrl::FullyDecoded);
-    const URLImportOutcome outcome = m_destination.addTrack(DownloadedAudio{
+    DownloadedAudio audio{
         .path = temporaryPath,
         .extension = *extension,
         .title = trackTitle(QFileInfo(url.path()).fileName()),
         .artist = host.isEmpty() ? QStringLiteral("URL") : host,
         .targetAlbumID = targetAlbumID,
-    });
+    };
+    auto adding = m_destination.addTrack(std::move(audio));
+    const URLImportOutcome outcome = co_await std::move(adding);
+    if (!self)
+        co_return std::nullopt;
     if (outcome.state == URLImportJob::State::failed)
         co_return outcome.message;
     setJobStatus(outcome.message, jobID, URLImportJob::State::finished);

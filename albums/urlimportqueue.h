@@ -63,8 +63,8 @@ public:
         // File-name extensions, lower case, a download may become a track with.
         QSet<QString> audioExtensions;
         // Makes the download a track (moving or leaving the file) and tells how the job
-        // ended. Called on the main thread; may ask the user.
-        std::function<URLImportOutcome(const DownloadedAudio&)> addTrack;
+        // ended. Called on the main thread; may ask the user and may wait for other work.
+        std::function<QCoro::Task<URLImportOutcome>(DownloadedAudio)> addTrack;
     };
 
     // <rootDirectory>/.partial: downloads in progress. Nothing refers to what a killed run

@@ -102,7 +102,7 @@ void CalmcoveRuntime::start()
     });
 }
 
-void CalmcoveRuntime::open(const QStringList& arguments)
+QCoro::Task<> CalmcoveRuntime::open(QStringList arguments)
 {
     QStringList paths;
     for (const QString& argument : arguments) {
@@ -112,8 +112,12 @@ void CalmcoveRuntime::open(const QStringList& arguments)
         else
             paths.append(argument);
     }
-    if (!paths.isEmpty())
-        m_albumStore->importExternalURLs(paths);
+    if (paths.isEmpty())
+        co_return;
+    // Started in a statement of its own: GCC 12 destroys temporaries of a co_await expression
+    // twice.
+    auto importing = m_albumStore->importExternalURLs(paths);
+    co_await std::move(importing);
 }
 
 void CalmcoveRuntime::updateLibraryNow()

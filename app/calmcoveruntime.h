@@ -9,6 +9,8 @@
 #include "launchoptions.h"
 #include "platformservices.h"
 
+#include <QCoro/QCoroTask>
+
 #include <memory>
 #include <QObject>
 
@@ -52,8 +54,9 @@ public:
     void start();
 
     // Imports what the command line named: folders become albums, loose audio files one
-    // album, and http(s) links are queued as URL imports.
-    void open(const QStringList& arguments);
+    // album, and http(s) links are queued as URL imports. Finishes once the local import is
+    // recorded (the links are only queued); callers may drop it.
+    QCoro::Task<> open(QStringList arguments);
     // One pass of the library's hourly loop now: completes a missing or partial library
     // (e.g. once a library server that was still being set up answers).
     void updateLibraryNow();

@@ -55,7 +55,7 @@ void PlayerNode::play()
 void PlayerNode::pause()
 {
     m_playing = false;
-    m_engine.submit(PlayerCommand{PlayerCommand::Type::pause});
+    m_engine.interrupt({PlayerCommand{PlayerCommand::Type::pause}});
 }
 
 void PlayerNode::stop()
@@ -74,8 +74,8 @@ void PlayerNode::stop()
             &engine, [completion = entry.completion] { completion(SegmentEnd::discarded); },
             Qt::QueuedConnection);
     }
-    engine.submit(PlayerCommand{PlayerCommand::Type::pause});
-    engine.submit(PlayerCommand{PlayerCommand::Type::stop, nullptr, m_generation});
+    engine.interrupt({PlayerCommand{PlayerCommand::Type::pause},
+                      PlayerCommand{PlayerCommand::Type::stop, nullptr, m_generation}});
 }
 
 std::optional<qint64> PlayerNode::sampleTime() const
@@ -130,7 +130,16 @@ void AudioEngine::stop()
 {
     if (!m_running)
         return;
-    if (m_output->rendersByItself() && !m_chain->isResting()) {
+    ChainParameters& parameters = m_chain->parameters();
+    const int cutHeardInMs = m_chain->isResting() ? -1 : m_output->cutShort([&parameters] {
+        parameters.silenced.store(true, std::memory_order_release);
+    });
+    if (cutHeardInMs >= 0) {
+        // Closing the stream drops what the server has not played yet: the cut's fade has to
+        // be heard first.
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::min(cutHeardInMs + 5, stopFadeLimitMs)));
+    } else if (m_output->rendersByItself() && !m_chain->isResting()) {
         // Closing the stream mid-waveform would click: the render thread fades out first.
         m_chain->parameters().muted.store(true, std::memory_order_release);
         m_output->wake();
@@ -140,7 +149,8 @@ void AudioEngine::stop()
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     m_output->stop();
-    m_chain->parameters().muted.store(false, std::memory_order_release);
+    parameters.muted.store(false, std::memory_order_release);
+    parameters.silenced.store(false, std::memory_order_release);
     m_running = false;
     // With no render thread left, the main thread plays its part for queued commands.
     m_chain->player().processCommands();
@@ -172,6 +182,27 @@ void AudioEngine::submit(const PlayerCommand& command)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     m_output->wake();
+}
+
+void AudioEngine::interrupt(std::initializer_list<PlayerCommand> commands)
+{
+    std::size_t queued = 0;
+    if (m_running) {
+        PlayerStage& player = m_chain->player();
+        const int heardInMs = m_output->cutShort([&] {
+            for (PlayerCommand command : commands) {
+                command.cut = true;
+                if (!player.commands().push(command))
+                    break;
+                ++queued;
+            }
+        });
+        if (heardInMs < 0)
+            queued = 0;
+    }
+    // Without a cut (or, never in practice, with the command queue full) the player fades.
+    for (auto command = commands.begin() + queued; command != commands.end(); ++command)
+        submit(*command);
 }
 
 void AudioEngine::handleEvent(const PlayerEvent& event)

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <QObject>
@@ -49,16 +50,17 @@ public:
     // Starts or resumes (with a 15 ms fade-in). Allowed while the engine is stopped: the
     // player then plays once the engine runs.
     void play();
-    // Holds the position (after a 15 ms fade-out); play() resumes there.
+    // Holds the position (after a 15 ms fade-out, heard within about 50 ms); play() resumes
+    // there.
     void pause();
     // Discards every scheduled segment (their completions report discarded) and resets
-    // the sample time; the audible one fades out over 15 ms.
+    // the sample time; the audible one fades out over 15 ms, heard within about 50 ms.
     void stop();
     bool isPlaying() const { return m_playing; }
     // File frames played since the last stop() (pause does not reset it), counted across
     // consecutive segments; nullopt while not playing or the engine is not running. Frames
     // are counted as they enter the chain, so the value runs ahead of the speaker by the
-    // output's buffer (about 75 ms with pulse).
+    // output's buffer (about 120 ms with pulse).
     std::optional<qint64> sampleTime() const;
 
 private:
@@ -86,10 +88,10 @@ public:
     // Opens the output. On failure (e.g. no sound server) returns false with the reason,
     // and the engine stays stopped and usable; start() may be tried again later.
     bool start(QString* errorMessage);
-    // Fades everything out (20 ms), waits until the faded end has left the output's buffer
-    // (at most stopFadeLimitMs) and closes the output; the player keeps its segments and
-    // position (which the fade moved on by its length), and the sound fades in again after
-    // the next start().
+    // Fades everything out (15 ms where the output can cut its buffer short, else 20 ms),
+    // waits until the faded end has been heard (at most stopFadeLimitMs) and closes the
+    // output; the player keeps its segments and position (which a 20 ms fade moved on by its
+    // length), and the sound fades in again after the next start().
     void stop();
     static constexpr int stopFadeLimitMs = 400;
     bool isRunning() const { return m_running; }
@@ -123,6 +125,10 @@ private:
     };
 
     void submit(const PlayerCommand& command);
+    // Pause and stop: the output cuts its buffered sound short where it can (so that the
+    // interruption is heard at once, not after the buffer) and the player then applies the
+    // commands without a fade of its own; otherwise the player fades as usual.
+    void interrupt(std::initializer_list<PlayerCommand> commands);
     void handleEvent(const PlayerEvent& event);
 
     int m_sampleRate;

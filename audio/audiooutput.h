@@ -13,6 +13,7 @@
 // call; the engine writes exactly frames × channels interleaved 32-bit floats into it.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <QString>
 
@@ -62,6 +63,17 @@ public:
     // False for an output whose render() only runs when its owner calls it (capture): the
     // engine then has nobody to render a fade-out before stop().
     virtual bool rendersByItself() const { return true; }
+    // Main thread. Cuts the sound short for an interruption (pause, stop, seek, closing)
+    // instead of letting what the output has buffered play out: from the earliest frame it
+    // can still replace (just after what the sound server has taken), the buffered sound
+    // fades out over cutFadeSeconds and silence follows; the renderer's next frames come
+    // after that. `beforeRendering` runs while the renderer is held off, so what it queues is
+    // the first thing the renderer sees after the cut (and the cut's fade is the only one
+    // needed). Returns the milliseconds until the fade has been heard, or -1 without calling
+    // beforeRendering when the output has nothing buffered it could cut: the renderer has to
+    // fade by itself then.
+    virtual int cutShort(const std::function<void()>& /*beforeRendering*/) { return -1; }
+    static constexpr double cutFadeSeconds = 0.015;
     // Any thread: times the device ran dry although the engine was asked in time.
     virtual std::uint64_t underruns() const { return 0; }
 };

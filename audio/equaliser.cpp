@@ -36,6 +36,14 @@ void Equaliser::setTargetGains(const std::array<double, bandCount>& gainsDb)
     }
 }
 
+void Equaliser::clear()
+{
+    for (Band& band : m_bands) {
+        band.z1[0] = band.z1[1] = 0;
+        band.z2[0] = band.z2[1] = 0;
+    }
+}
+
 void Equaliser::updateCoefficients(Band& band) const
 {
     // Robert Bristow-Johnson's cookbook peaking filter, bandwidth in octaves.

@@ -19,6 +19,8 @@ public:
     void setTargetGains(const std::array<double, bandCount>& gainsDb);
     // Render thread. Interleaved stereo float, in place.
     void process(float* frames, int count);
+    // Render thread. Forgets the filters' state (the sound cut off there is not to ring on).
+    void clear();
     // Gain of a band right now, in dB (the gliding value).
     double currentGain(int band) const { return m_bands[band].gain; }
 

@@ -70,6 +70,9 @@ struct PlayerCommand
     Type type;
     PlayerSegment* segment = nullptr; // schedule only
     std::uint16_t generation = 0;     // stop only: the new sample-time generation
+    // pause and stop: at once, without a fade, because the output has cut the sound short
+    // with a fade of its own (the chain then forgets its effects' state too).
+    bool cut = false;
 };
 
 // Render thread → decoder thread → main thread. After either event the render thread no

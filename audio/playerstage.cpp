@@ -60,12 +60,19 @@ void PlayerStage::apply(const PlayerCommand& command)
         break;
     case PlayerCommand::Type::pause:
         m_playing = false;
+        if (command.cut) {
+            releaseGhost();
+            m_gain = 0;
+            m_cut = true;
+        }
         break;
     case PlayerCommand::Type::stop: {
-        // The audible segment fades out as a ghost instead of being cut mid-waveform.
+        // The audible segment fades out as a ghost instead of being cut mid-waveform, unless
+        // the output has faded it already.
         releaseGhost();
+        m_cut = m_cut || command.cut;
         PlayerSegment* playing = current();
-        if (playing && m_gain > 0 && playing->audio.readable() > 0) {
+        if (!command.cut && playing && m_gain > 0 && playing->audio.readable() > 0) {
             m_ghost = playing;
             m_ghostGain = m_gain;
             m_ghostFileGain = m_fileGain;

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <atomic>
+#include <utility>
 #include <vector>
 
 namespace calmcove {
@@ -42,6 +43,8 @@ public:
     void endBlock(qint64 outputFrames);
     // Nothing playing, nothing fading.
     bool idle() const;
+    // A cut pause or stop has been applied since the last call: the sound was cut off there.
+    bool takeCut() { return std::exchange(m_cut, false); }
 
     // Any thread: the sample time as (generation << 48 | file frames), see PlayerNode.
     std::uint64_t packedSampleTime() const { return m_sampleTime.load(std::memory_order_acquire); }
@@ -77,6 +80,7 @@ private:
     int m_finishingCount = 0;
 
     bool m_playing = false;
+    bool m_cut = false;
     float m_gain = 0;                 // fade gain of the current segment
     float m_fadeStep;                 // per frame
     PlayerSegment* m_ghost = nullptr; // a stopped segment fading out

@@ -1,14 +1,21 @@
 #include "pulseoutput.h"
 
 #include <algorithm>
+#include <cmath>
 #include <pulse/pulseaudio.h>
 #include <QCoreApplication>
+#include <unistd.h>
 
 namespace calmcove {
 
 namespace {
 constexpr pa_usec_t connectTimeout = 5'000'000;
 constexpr pa_usec_t retryInterval = 1'000'000;
+// Enough for any buffer the server grants for our request.
+constexpr double historySeconds = 1.0;
+// Silence written after a cut's fade beyond one refill: the server asks for the sound that
+// follows only once a refill's worth is missing, and the stream must not run dry meanwhile.
+constexpr double cutSilenceMarginSeconds = 0.02;
 
 // Operations whose completion nobody waits for; libpulse gives none back on failure.
 void release(pa_operation* operation)
@@ -23,7 +30,9 @@ QString pulseError(pa_context* context)
 }
 } // namespace
 
-PulseOutput::PulseOutput(double bufferSeconds) : m_bufferSeconds(bufferSeconds) {}
+PulseOutput::PulseOutput(double bufferSeconds, double refillSeconds)
+    : m_bufferSeconds(bufferSeconds), m_refillSeconds(refillSeconds)
+{}
 
 PulseOutput::~PulseOutput()
 {
@@ -36,13 +45,46 @@ bool PulseOutput::start(const AudioFormat& format, Renderer* renderer, QString* 
     m_everReady = false;
     m_format = format;
     m_renderer = renderer;
+    m_history.assign(std::size_t(historySeconds * format.sampleRate) * std::size_t(format.channels),
+                     0.0f);
+    m_historyFrames = 0;
+    m_historyEnd = -1;
+    m_tail.assign(
+        std::size_t(std::lround((cutFadeSeconds + m_refillSeconds + cutSilenceMarginSeconds) *
+                                format.sampleRate)) *
+            std::size_t(format.channels),
+        0.0f);
     m_mainloop = pa_threaded_mainloop_new();
+    if (m_mainloop)
+        pa_threaded_mainloop_set_name(m_mainloop, "calmcove-audio");
     if (!m_mainloop || pa_threaded_mainloop_start(m_mainloop) < 0) {
         if (errorMessage)
             *errorMessage = QString::fromUtf8(pa_strerror(PA_ERR_INTERNAL));
         stop();
         return false;
     }
+
+    // The render thread is made real-time before any audio flows; asking may take a call
+    // on the system bus, which must not happen on that thread while it plays.
+    pa_threaded_mainloop_lock(m_mainloop);
+    struct ThreadQuery
+    {
+        pa_threaded_mainloop* mainloop;
+        pid_t threadId = 0;
+    } query{m_mainloop};
+    pa_mainloop_api_once(
+        pa_threaded_mainloop_get_api(m_mainloop),
+        [](pa_mainloop_api*, void* state) {
+            auto* asked = static_cast<ThreadQuery*>(state);
+            asked->threadId = gettid();
+            pa_threaded_mainloop_signal(asked->mainloop, 0);
+        },
+        &query);
+    while (query.threadId == 0)
+        pa_threaded_mainloop_wait(m_mainloop);
+    pa_threaded_mainloop_unlock(m_mainloop);
+    m_renderThreadId = query.threadId;
+    m_realtime = makeThreadRealtime(m_renderThreadId, renderThreadPriority);
 
     pa_threaded_mainloop_lock(m_mainloop);
     // Wait for the connection and the stream, each ending in ready or failed; a server that
@@ -139,15 +181,18 @@ bool PulseOutput::openStream(QString* errorMessage)
     pa_stream_set_state_callback(m_stream, &PulseOutput::onStreamState, this);
     pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
     pa_stream_set_underflow_callback(m_stream, &PulseOutput::onUnderflow, this);
+    pa_stream_set_started_callback(m_stream, &PulseOutput::onStarted, this);
     pa_buffer_attr attributes;
     attributes.maxlength = uint32_t(-1);
     attributes.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(m_bufferSeconds * 1e6), &spec));
     attributes.prebuf = uint32_t(-1);
-    attributes.minreq = uint32_t(pa_usec_to_bytes(10'000, &spec));
+    attributes.minreq = uint32_t(pa_usec_to_bytes(pa_usec_t(m_refillSeconds * 1e6), &spec));
     attributes.fragsize = uint32_t(-1);
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
                                          PA_STREAM_INTERPOLATE_TIMING);
     m_corked = false;
+    m_starting = true;
+    m_historyEnd = -1;
     if (pa_stream_connect_playback(m_stream, nullptr, &attributes, flags, nullptr, nullptr) < 0) {
         if (errorMessage)
             *errorMessage = pulseError(m_context);
@@ -163,6 +208,7 @@ void PulseOutput::closeConnection()
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
         pa_stream_set_write_callback(m_stream, nullptr, nullptr);
         pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_started_callback(m_stream, nullptr, nullptr);
         if (PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream)))
             pa_stream_disconnect(m_stream);
         pa_stream_unref(m_stream);
@@ -193,6 +239,7 @@ void PulseOutput::stop()
     pa_threaded_mainloop_free(m_mainloop);
     m_mainloop = nullptr;
     m_renderer = nullptr;
+    m_renderThreadId = 0;
 }
 
 void PulseOutput::wake()
@@ -206,8 +253,79 @@ void PulseOutput::wake()
         release(pa_stream_flush(m_stream, nullptr, nullptr));
         release(pa_stream_cork(m_stream, 0, nullptr, nullptr));
         m_corked = false;
+        m_starting = true;
     }
     pa_threaded_mainloop_unlock(m_mainloop);
+}
+
+int PulseOutput::cutShort(const std::function<void()>& beforeRendering)
+{
+    if (!m_mainloop)
+        return -1;
+    pa_threaded_mainloop_lock(m_mainloop);
+    const auto cut = [this]() -> int {
+        if (!m_stream || !m_ready || m_corked || m_historyEnd < 0)
+            return -1;
+        const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
+        pa_usec_t played = 0;
+        if (!timing || timing->read_index_corrupt || pa_stream_get_time(m_stream, &played) < 0)
+            return -1;
+        const int channels = m_format.channels;
+        const double rate = m_format.sampleRate;
+        const std::size_t frameBytes = sizeof(float) * std::size_t(channels);
+        // What the server has taken from the stream may already sit in its own buffer,
+        // which nothing can take back: the fade starts after it.
+        const qint64 playedFrame = qint64(double(played) * rate / 1e6);
+        const double serverSeconds =
+            double(std::max(timing->configured_sink_usec, timing->sink_usec)) / 1e6;
+        const qint64 from =
+            std::max(playedFrame + qint64(std::ceil((serverSeconds + cutMarginSeconds) * rate)),
+                     qint64(timing->read_index / qint64(frameBytes)));
+        const qint64 fadeFrames = std::lround(cutFadeSeconds * rate);
+        const qint64 capacity = qint64(m_history.size()) / channels;
+        if (from < m_historyEnd - m_historyFrames || from + fadeFrames > m_historyEnd)
+            return -1;
+
+        const qint64 tailFrames = qint64(m_tail.size()) / channels;
+        std::fill(m_tail.begin(), m_tail.end(), 0.0f);
+        for (qint64 i = 0; i < fadeFrames; ++i) {
+            const float gain = float(fadeFrames - 1 - i) / float(fadeFrames);
+            const float* source = &m_history[std::size_t(((from + i) % capacity) * channels)];
+            for (int channel = 0; channel < channels; ++channel)
+                m_tail[std::size_t(i * channels + channel)] = source[channel] * gain;
+        }
+        if (pa_stream_write(m_stream, m_tail.data(), m_tail.size() * sizeof(float), nullptr,
+                            from * qint64(frameBytes), PA_SEEK_ABSOLUTE) < 0)
+            return -1;
+        remember(m_tail.data(), int(tailFrames), from);
+        return int(std::ceil(1000.0 * double(from + fadeFrames - playedFrame) / rate));
+    };
+    const int heardInMs = cut();
+    if (heardInMs >= 0 && beforeRendering)
+        beforeRendering();
+    pa_threaded_mainloop_unlock(m_mainloop);
+    return heardInMs;
+}
+
+void PulseOutput::remember(const float* frames, int count, qint64 position)
+{
+    const int channels = m_format.channels;
+    const qint64 capacity = qint64(m_history.size()) / channels;
+    const qint64 oldest = m_historyEnd - m_historyFrames;
+    if (position < 0) {
+        m_historyEnd = -1;
+        m_historyFrames = 0;
+        return;
+    }
+    // Writing over the end of what is kept (a cut) keeps what lies before.
+    m_historyFrames =
+        m_historyEnd >= 0 && position >= oldest && position <= m_historyEnd ? position - oldest : 0;
+    for (int i = int(std::max<qint64>(0, count - capacity)); i < count; ++i) {
+        float* target = &m_history[std::size_t(((position + i) % capacity) * channels)];
+        std::copy_n(frames + std::size_t(i) * std::size_t(channels), channels, target);
+    }
+    m_historyEnd = position + count;
+    m_historyFrames = std::min(capacity, m_historyFrames + count);
 }
 
 void PulseOutput::scheduleReconnect()
@@ -288,6 +406,11 @@ void PulseOutput::onWrite(pa_stream* stream, std::size_t bytes, void* self)
             return;
         }
         const bool active = output->m_renderer->render(static_cast<float*>(data), frames, timing);
+        const pa_timing_info* positions = pa_stream_get_timing_info(stream);
+        output->remember(static_cast<const float*>(data), frames,
+                         positions && !positions->write_index_corrupt
+                             ? qint64(positions->write_index / qint64(frameBytes))
+                             : -1);
         pa_stream_write(stream, data, std::size_t(frames) * frameBytes, nullptr, 0,
                         PA_SEEK_RELATIVE);
         bytes -= std::size_t(frames) * frameBytes;
@@ -301,9 +424,16 @@ void PulseOutput::onWrite(pa_stream* stream, std::size_t bytes, void* self)
 
 void PulseOutput::onUnderflow(pa_stream*, void* self)
 {
+    // The emptied buffer of a flush may be found empty before the next sound arrives: that
+    // is no dropout, and the server reports a start once the sound plays.
     auto* output = static_cast<PulseOutput*>(self);
-    if (!output->m_corked)
+    if (!output->m_corked && !output->m_starting)
         ++output->m_underruns;
+}
+
+void PulseOutput::onStarted(pa_stream*, void* self)
+{
+    static_cast<PulseOutput*>(self)->m_starting = false;
 }
 
 } // namespace calmcove

@@ -1,13 +1,17 @@
 #pragma once
 
 // The "pulse" output backend: one playback stream on the PulseAudio server (or
-// pipewire-pulse) through libpulse's threaded main loop, whose thread is the render thread.
-// About 75 ms of buffer. If the server goes away the backend keeps reconnecting every
-// second until it is back, and playback resumes by itself.
+// pipewire-pulse) through libpulse's threaded main loop, whose thread is the render thread
+// and runs with real-time scheduling where the system grants it. The buffer is large enough
+// that a busy machine cannot drain it and the server wakes up rarely; interruptions do not
+// wait it out but are cut short (see cutShort()). If the server goes away the backend keeps
+// reconnecting every second until it is back, and playback resumes by itself.
 
 #include "audiooutput.h"
+#include "platform/realtimescheduling.h"
 
 #include <atomic>
+#include <vector>
 
 struct pa_context;
 struct pa_stream;
@@ -19,24 +23,42 @@ namespace calmcove {
 class PulseOutput final : public AudioOutput
 {
 public:
-    explicit PulseOutput(double bufferSeconds = 0.075);
+    // The stream's whole latency (its buffer and the server's) and how much of it is
+    // refilled at a time; the server may grant other values. The server then keeps about
+    // 20 ms of its own and the stream 80–100 ms: a refill may come that late without a
+    // dropout, and what is heard follows a setting within 120 ms.
+    static constexpr double defaultBufferSeconds = 0.12;
+    static constexpr double defaultRefillSeconds = 0.04;
+    // A cut puts its fade this far after the frames the server may already have taken.
+    static constexpr double cutMarginSeconds = 0.008;
+    // Real-time priority asked for the render thread (SCHED_FIFO 1…99).
+    static constexpr int renderThreadPriority = 10;
+
+    explicit PulseOutput(double bufferSeconds = defaultBufferSeconds,
+                         double refillSeconds = defaultRefillSeconds);
     ~PulseOutput() override;
 
     QString name() const override { return QStringLiteral("pulse"); }
     // Connects (waiting at most 5 s for the server) and opens the stream. Fails with
-    // libpulse's reason, e.g. "Connection refused" when no server runs.
+    // libpulse's reason, e.g. "Connection refused" when no server runs. Asks for real-time
+    // scheduling of the render thread before any audio flows (see makeThreadRealtime()).
     bool start(const AudioFormat& format, Renderer* renderer, QString* errorMessage) override;
     void stop() override;
     void wake() override;
+    int cutShort(const std::function<void()>& beforeRendering) override;
     std::uint64_t underruns() const override { return m_underruns.load(); }
     // Any thread: times the connection was re-established after a loss.
     int reconnections() const { return m_reconnections.load(); }
+    // Kernel id of the render thread (0 before start()) and what its scheduling request got.
+    pid_t renderThreadId() const { return m_renderThreadId; }
+    RealtimeScheduling realtimeScheduling() const { return m_realtime; }
 
 private:
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
     static void onWrite(pa_stream* stream, std::size_t bytes, void* self);
     static void onUnderflow(pa_stream* stream, void* self);
+    static void onStarted(pa_stream* stream, void* self);
 
     // All of these run with the main-loop lock held.
     bool beginConnect(QString* errorMessage);
@@ -44,8 +66,10 @@ private:
     void closeConnection();
     void scheduleReconnect();
     void reconnect();
+    void remember(const float* frames, int count, qint64 position);
 
     double m_bufferSeconds;
+    double m_refillSeconds;
     AudioFormat m_format;
     Renderer* m_renderer = nullptr;
     pa_threaded_mainloop* m_mainloop = nullptr;
@@ -55,7 +79,18 @@ private:
     bool m_running = false; // started and not stopped: losses are reconnected
     bool m_ready = false;   // the stream plays
     bool m_corked = false;
+    bool m_starting = false;  // opened or flushed, and not yet playing again
     bool m_everReady = false; // a stream of this start() has played before
+    pid_t m_renderThreadId = 0;
+    RealtimeScheduling m_realtime = RealtimeScheduling::refused;
+
+    // The latest frames written to the stream, a ring of whole frames ending at the stream
+    // position m_historyEnd (frames since the stream opened); a cut fades from here.
+    std::vector<float> m_history;
+    qint64 m_historyFrames = 0; // valid frames in the ring
+    qint64 m_historyEnd = -1;   // -1: the position of what was written is unknown
+    std::vector<float> m_tail;  // the faded tail of a cut, built without allocating
+
     std::atomic<std::uint64_t> m_underruns{0};
     std::atomic<int> m_reconnections{0};
 };

@@ -55,10 +55,27 @@ void RenderChain::applyVolume(float* frames, int count)
     }
 }
 
+void RenderChain::clearEffects()
+{
+    m_equaliser.clear();
+    m_stretch.clear();
+    m_reverb.clear();
+}
+
 bool RenderChain::render(float* buffer, int frames, const RenderTiming& timing)
 {
     FlushDenormals flushDenormals;
+    if (m_parameters.silenced.load(std::memory_order_acquire)) {
+        std::fill_n(buffer, 2 * frames, 0.0f);
+        if (m_volumeTarget != 0 || m_volume != 0)
+            clearEffects();
+        m_volume = m_volumeTarget = 0;
+        m_volumeRampLeft = 0;
+        return true;
+    }
     m_player.processCommands();
+    if (m_player.takeCut())
+        clearEffects();
 
     m_equaliser.setTargetGains({m_parameters.lowGain.load(std::memory_order_relaxed),
                                 m_parameters.midGain.load(std::memory_order_relaxed),

@@ -25,6 +25,9 @@ struct ChainParameters
     std::atomic<double> volume{1};    // linear gain, 0…1
     // Fades the whole chain's output (reverb tail included) to silence, for closing the output.
     std::atomic<bool> muted{false};
+    // Silence at once, nothing taken from the player, effects' state forgotten: the output
+    // has cut the sound short before closing. Afterwards the volume rises from 0 again.
+    std::atomic<bool> silenced{false};
 };
 
 class RenderChain final : public AudioOutput::Renderer
@@ -68,6 +71,7 @@ private:
     };
 
     void applyVolume(float* frames, int count);
+    void clearEffects();
 
     int m_sampleRate;
     ChainParameters m_parameters;

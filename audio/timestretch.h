@@ -54,6 +54,8 @@ public:
     // input as the rate needs. At rate 1.0 outside a crossfade the output is the source's,
     // bit for bit.
     void process(float* out, int count, FrameSource& source);
+    // Render thread. Drops the input held in the stretcher (the sound cut off there).
+    void clear() { m_stretcher->clear(); }
     // Output frames by which the stage delays the input right now.
     double latencyFrames() const;
     bool bypassed() const { return m_state == State::bypassed; }

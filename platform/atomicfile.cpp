@@ -14,6 +14,9 @@ namespace calmcove {
 namespace {
 
 constexpr qint64 copyBlockSize = 1048576;
+// Written bytes are sent to the disk in windows of this size as a copy goes, so that the
+// closing fsync is short and a cancelled copy never waits for gigabytes of dirty pages.
+constexpr qint64 writebackWindow = 8 * copyBlockSize;
 const QString partialSuffix = QStringLiteral(".partial");
 
 QString systemError()
@@ -78,6 +81,9 @@ bool copyFileAtomically(const QString& source, const QString& target, QString* e
         return fail(reason);
     };
     std::vector<char> block(copyBlockSize);
+    qint64 written = 0;
+    qint64 windowStart = 0;
+    qint64 previousWindowStart = 0;
     for (;;) {
         if (cancelled && cancelled->load())
             return discard(QStringLiteral("The copy was cancelled."));
@@ -88,6 +94,22 @@ bool copyFileAtomically(const QString& source, const QString& target, QString* e
             break;
         if (partial.write(block.data(), count) != count)
             return discard(partial.errorString());
+        written += count;
+        if (written - windowStart >= writebackWindow) {
+            if (!partial.flush())
+                return discard(partial.errorString());
+            // Starts this window's write-back and waits for the one before; errors are left
+            // to the closing fsync.
+            ::sync_file_range(partial.handle(), windowStart, written - windowStart,
+                              SYNC_FILE_RANGE_WRITE);
+            if (windowStart > previousWindowStart)
+                ::sync_file_range(partial.handle(), previousWindowStart,
+                                  windowStart - previousWindowStart,
+                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                      SYNC_FILE_RANGE_WAIT_AFTER);
+            previousWindowStart = windowStart;
+            windowStart = written;
+        }
     }
     if (!partial.flush())
         return discard(partial.errorString());

@@ -21,8 +21,10 @@ bool syncFile(const QString& path, QString* errorMessage);
 bool renameOnto(const QString& from, const QString& to, QString* errorMessage);
 
 // Copies `source` to `target` in 1 MiB blocks through partialPathFor(target), synced and
-// renamed into place. Stops between blocks once `cancelled` (may be null) is set. On
-// failure nothing is left under either name and `errorMessage` says why.
+// renamed into place; the bytes go to the disk as the copy goes, not all at the end. Stops
+// between blocks once `cancelled` (may be null) is set. On failure nothing is left under
+// either name and `errorMessage` says why. Blocks the calling thread: call it off the main
+// thread for files of any size.
 bool copyFileAtomically(const QString& source, const QString& target, QString* errorMessage,
                         const std::atomic<bool>* cancelled = nullptr);
 

@@ -85,7 +85,7 @@ AlbumDetailPanel::AlbumDetailPanel(AlbumManagerViewModel& viewModel, QWidget* pa
 
     markDestructive(*m_deleteAlbum, QStringLiteral("trash"));
     connect(m_addTracks, &QPushButton::clicked, &viewModel,
-            &AlbumManagerViewModel::addTracksWithPanel);
+            [model = &viewModel] { model->addTracksWithPanel(); });
     connect(m_addURL, &QPushButton::clicked, this, [this] { Q_EMIT addURLRequested(m_addURL); });
     connect(m_deleteAlbum, &QPushButton::clicked, this,
             [this] { m_viewModel.requestDeleteAlbum(m_viewModel.selectedAlbum()); });

@@ -380,36 +380,45 @@ void AlbumManagerViewModel::setDropTargeted(bool targeted)
     Q_EMIT dropTargetedChanged();
 }
 
-void AlbumManagerViewModel::importDroppedItems(const QStringList& paths)
+QCoro::Task<> AlbumManagerViewModel::importDroppedItems(QStringList paths)
 {
+    QPointer<AlbumManagerViewModel> self(this);
     AlbumStore* const store = m_albumStore;
     if (!store || paths.isEmpty())
-        return;
+        co_return;
     const CalmAlbum album = selectedAlbum();
     const bool holdsFolder = std::any_of(
         paths.cbegin(), paths.cend(), [](const QString& path) { return QFileInfo(path).isDir(); });
-    if (!album.isBuiltIn && !holdsFolder)
-        store->addTracks(paths, album.id);
-    else
-        store->importExternalURLs(paths);
-    handSelectedAlbumToController();
+    // Started in a statement of its own: GCC 12 destroys temporaries of a co_await expression
+    // twice.
+    auto importing = !album.isBuiltIn && !holdsFolder ? store->addTracks(paths, album.id)
+                                                      : store->importExternalURLs(paths);
+    co_await std::move(importing);
+    if (self)
+        handSelectedAlbumToController();
 }
 
-void AlbumManagerViewModel::importWithPanel()
+QCoro::Task<> AlbumManagerViewModel::importWithPanel()
 {
+    QPointer<AlbumManagerViewModel> self(this);
     if (!m_albumStore || !m_importPanels)
-        return;
-    m_importPanels->importWithPanel();
-    handSelectedAlbumToController();
+        co_return;
+    auto importing = m_importPanels->importWithPanel();
+    co_await std::move(importing);
+    if (self)
+        handSelectedAlbumToController();
 }
 
-void AlbumManagerViewModel::addTracksWithPanel()
+QCoro::Task<> AlbumManagerViewModel::addTracksWithPanel()
 {
+    QPointer<AlbumManagerViewModel> self(this);
     const CalmAlbum album = selectedAlbum();
     if (!m_albumStore || !m_importPanels || album.isBuiltIn)
-        return;
-    m_importPanels->addTracksWithPanel(album.id);
-    handSelectedAlbumToController();
+        co_return;
+    auto adding = m_importPanels->addTracksWithPanel(album.id);
+    co_await std::move(adding);
+    if (self)
+        handSelectedAlbumToController();
 }
 
 bool AlbumManagerViewModel::createAlbum(const QString& name,
@@ -427,19 +436,23 @@ bool AlbumManagerViewModel::createAlbum(const QString& name,
     return true;
 }
 
-void AlbumManagerViewModel::setArtworkWithPanel()
+QCoro::Task<> AlbumManagerViewModel::setArtworkWithPanel()
 {
     const CalmAlbum album = selectedAlbum();
-    if (m_albumStore && m_importPanels && !album.isBuiltIn)
-        m_importPanels->setArtworkWithPanel(album.id);
+    if (!m_albumStore || !m_importPanels || album.isBuiltIn)
+        co_return;
+    auto setting = m_importPanels->setArtworkWithPanel(album.id);
+    co_await std::move(setting);
 }
 
-void AlbumManagerViewModel::setArtwork(const QString& picturePath)
+QCoro::Task<> AlbumManagerViewModel::setArtwork(QString picturePath)
 {
     AlbumStore* const store = m_albumStore;
     const CalmAlbum album = selectedAlbum();
-    if (store && !album.isBuiltIn)
-        store->setArtwork(picturePath, album.id);
+    if (!store || album.isBuiltIn)
+        co_return;
+    auto setting = store->setArtwork(picturePath, album.id);
+    co_await std::move(setting);
 }
 
 void AlbumManagerViewModel::removeArtwork()

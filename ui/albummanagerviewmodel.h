@@ -9,6 +9,8 @@
 #include "albummanagerdialogs.h"
 #include "model/calmtrack.h"
 
+#include <QCoro/QCoroTask>
+
 #include <functional>
 #include <optional>
 #include <QObject>
@@ -144,14 +146,16 @@ public:
     bool isDropTargeted() const { return m_isDropTargeted; }
     void setDropTargeted(bool targeted);
     // Dropped files and folders: loose files into the selected imported album, anything
-    // else (or anything with the default album selected) imported as new albums.
-    void importDroppedItems(const QStringList& paths);
-    void importWithPanel();
-    void addTracksWithPanel();
+    // else (or anything with the default album selected) imported as new albums. The
+    // imports finish once the store has recorded them; then the selected album goes to the
+    // player.
+    QCoro::Task<> importDroppedItems(QStringList paths);
+    QCoro::Task<> importWithPanel();
+    QCoro::Task<> addTracksWithPanel();
     // Creates the album and hands it to the player; false when the store refused.
     bool createAlbum(const QString& name, const std::optional<QString>& artworkPath);
-    void setArtworkWithPanel();
-    void setArtwork(const QString& picturePath);
+    QCoro::Task<> setArtworkWithPanel();
+    QCoro::Task<> setArtwork(QString picturePath);
     void removeArtwork();
 
     // The store's selected album goes to the player.

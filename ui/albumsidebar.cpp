@@ -182,7 +182,8 @@ AlbumSidebar::AlbumSidebar(AlbumManagerViewModel& viewModel, QWidget* parent)
     connect(&viewModel, &AlbumManagerViewModel::renamingChanged, this, &AlbumSidebar::followRename);
 
     connect(m_newAlbum, &QToolButton::clicked, this, &AlbumSidebar::newAlbumRequested);
-    connect(m_import, &QToolButton::clicked, &viewModel, &AlbumManagerViewModel::importWithPanel);
+    connect(m_import, &QToolButton::clicked, &viewModel,
+            [model = &viewModel] { model->importWithPanel(); });
     connect(m_importURL, &QToolButton::clicked, this,
             [this] { Q_EMIT importURLRequested(m_importURL); });
     connect(m_importHelp, &QToolButton::clicked, this,

@@ -44,7 +44,7 @@ ArtworkEditor::ArtworkEditor(AlbumManagerViewModel& viewModel, QWidget* parent)
     m_change->setIcon(symbolIcon(QStringLiteral("photo"), text));
     markDestructive(*m_remove, QStringLiteral("xmark.circle"));
     connect(m_change, &QPushButton::clicked, &viewModel,
-            &AlbumManagerViewModel::setArtworkWithPanel);
+            [model = &viewModel] { model->setArtworkWithPanel(); });
     connect(m_remove, &QPushButton::clicked, &viewModel, &AlbumManagerViewModel::removeArtwork);
 
     auto* buttons = new QVBoxLayout;

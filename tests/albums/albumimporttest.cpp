@@ -1,6 +1,6 @@
 // Local import and artwork against real folders and real audio files: albums from folders
 // and loose files, numbering and names of the copies, duplicates with scripted answers,
-// and cover pictures.
+// cover pictures, and long copies that run while the event loop does.
 
 #include "albums/albumstore.h"
 #include "albums/importnaming.h"
@@ -12,11 +12,18 @@
 #include "support/smallfilesystem.h"
 #include "support/wavfile.h"
 
+#include <QCoro/QCoroTask>
+
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <iostream>
+#include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 namespace calmcove {
 namespace {
@@ -125,8 +132,9 @@ TEST_F(AlbumImportTest, FoldersAndLooseFilesBecomeAlbums)
     const QStringList loose = {source("one.wav"), source("two.mp3", "junk"), source("three.ogg")};
     source("Empty/readme.txt", "x");
 
-    m_store.importExternalURLs({m_dir.path() + "/source/Sunday", m_dir.path() + "/source/Empty",
-                                loose[0], loose[1], loose[2], m_dir.path() + "/source/Monday"});
+    QCoro::waitFor(m_store.importExternalURLs({m_dir.path() + "/source/Sunday",
+                                               m_dir.path() + "/source/Empty", loose[0], loose[1],
+                                               loose[2], m_dir.path() + "/source/Monday"}));
     ASSERT_EQ(m_store.importedAlbums().size(), 3);
     EXPECT_EQ(m_store.statusMessage(), "Imported 3 albums.");
     const CalmAlbum sunday = m_store.importedAlbums().at(0);
@@ -152,7 +160,7 @@ TEST_F(AlbumImportTest, FoldersAndLooseFilesBecomeAlbums)
     EXPECT_EQ(folderEntries(tracks.id), QStringList({"01-one.wav"}));
     EXPECT_TRUE(QFile::exists(first)); // the user's files stay
 
-    m_store.importExternalURLs({loose[0]});
+    QCoro::waitFor(m_store.importExternalURLs({loose[0]}));
     EXPECT_EQ(m_store.importedAlbums().last().name, "Imported Tracks 2");
     EXPECT_EQ(m_store.statusMessage(), "Imported 1 album.");
 
@@ -164,9 +172,9 @@ TEST_F(AlbumImportTest, NothingSupportedIsSaidAndNotSaved)
 {
     // Names that promise audio are not enough: the files must decode.
     const QByteArray page = "<html><body>Not found</body></html>";
-    m_store.importExternalURLs(
+    QCoro::waitFor(m_store.importExternalURLs(
         {source("a.txt", "x"), m_dir.path() + "/missing.mp3", source("page.mp3", page),
-         source("noise.wav", QByteArray(9000, 'z')), source("cut.wav", wav(1).left(44))});
+         source("noise.wav", QByteArray(9000, 'z')), source("cut.wav", wav(1).left(44))}));
     EXPECT_EQ(m_store.errorMessage(), "No supported audio files found.");
     EXPECT_TRUE(m_store.importedAlbums().isEmpty());
     EXPECT_FALSE(QFile::exists(m_store.rootDirectory() + "/albums.json"));
@@ -178,14 +186,14 @@ TEST_F(AlbumImportTest, AddTracksWithDuplicateAnswers)
 {
     m_dialogs.selection = {source("rainy-day.wav", wav(3)), source("Dawn.wav")};
     const QString id = m_store.createAlbum("Mix")->id;
-    m_panels.addTracksWithPanel(id);
+    QCoro::waitFor(m_panels.addTracksWithPanel(id));
     EXPECT_EQ(m_store.statusMessage(), "Added 2 tracks.");
     EXPECT_TRUE(m_dialogs.asked.isEmpty());
     const QList<CalmTrack> before = album(id).tracks;
 
     // Cancel changes nothing.
     m_dialogs.answer = DuplicateResolution::cancel;
-    m_store.addTracks({source("Rainy_Day.wav", wav(4.5))}, id);
+    QCoro::waitFor(m_store.addTracks({source("Rainy_Day.wav", wav(4.5))}, id));
     EXPECT_EQ(m_store.statusMessage(), "Import canceled.");
     EXPECT_EQ(m_dialogs.asked, QStringList{"1|Rainy Day|Mix"});
     EXPECT_EQ(album(id).tracks, before);
@@ -193,15 +201,16 @@ TEST_F(AlbumImportTest, AddTracksWithDuplicateAnswers)
 
     // Skip: two duplicates, one new file.
     m_dialogs.answer = DuplicateResolution::skip;
-    m_store.addTracks({source("RAINY DAY.wav", wav(4.5)), source("dawn.wav"), source("Dusk.wav")},
-                      id);
+    QCoro::waitFor(m_store.addTracks(
+        {source("RAINY DAY.wav", wav(4.5)), source("dawn.wav"), source("Dusk.wav")}, id));
     EXPECT_EQ(m_store.statusMessage(), "Added 1 track. Skipped 2 duplicates.");
-    m_store.addTracks({source("dawn.wav")}, id);
+    QCoro::waitFor(m_store.addTracks({source("dawn.wav")}, id));
     EXPECT_EQ(m_store.statusMessage(), "Skipped 1 duplicate.");
 
     // Replace keeps the position and counts as added; a longer take is not a duplicate.
     m_dialogs.answer = DuplicateResolution::replace;
-    m_store.addTracks({source("Rainy Day.wav", wav(4)), source("Dawn.wav", wav(9))}, id);
+    QCoro::waitFor(
+        m_store.addTracks({source("Rainy Day.wav", wav(4)), source("Dawn.wav", wav(9))}, id));
     EXPECT_EQ(m_store.statusMessage(), "Added 2 tracks.");
     const CalmAlbum after = album(id);
     EXPECT_EQ(titles(after), QStringList({"Dawn", "Rainy Day", "Dusk", "Dawn"}));
@@ -212,7 +221,7 @@ TEST_F(AlbumImportTest, AddTracksWithDuplicateAnswers)
               QStringList({"01-Dawn.wav", "02-Rainy-Day.wav", "03-Dusk.wav", "04-Dawn.wav"}));
     EXPECT_EQ(m_store.selectedAlbumID(), id);
 
-    m_store.addTracks({m_dir.path() + "/source"}, id);
+    QCoro::waitFor(m_store.addTracks({m_dir.path() + "/source"}, id));
     EXPECT_EQ(m_store.errorMessage(), "No supported audio files found.");
 }
 
@@ -220,12 +229,12 @@ TEST_F(AlbumImportTest, ArtworkIsCopiedReplacedAndRemoved)
 {
     const QString id = m_store.createAlbum("Art")->id;
     m_dialogs.picture = source("Front.JPG", "jpeg");
-    m_panels.setArtworkWithPanel(id);
+    QCoro::waitFor(m_panels.setArtworkWithPanel(id));
     EXPECT_EQ(m_store.statusMessage(), "Updated artwork.");
     const QString stored = m_store.rootDirectory() + QLatin1Char('/') + id + "/cover.jpg";
     EXPECT_EQ(album(id).artwork, AlbumArtwork(FileArtwork{stored}));
 
-    m_store.setArtwork(source("anim.gif", "gif"), id);
+    QCoro::waitFor(m_store.setArtwork(source("anim.gif", "gif"), id));
     EXPECT_EQ(m_store.errorMessage(), "Choose a JPG, PNG, or WebP image.");
     EXPECT_EQ(album(id).artwork, AlbumArtwork(FileArtwork{stored}));
 
@@ -238,10 +247,10 @@ TEST_F(AlbumImportTest, ArtworkIsCopiedReplacedAndRemoved)
     // Only exact cover names directly inside an imported folder count.
     source("Pics/Cover-art.jpg", "x");
     source("Pics/a.wav");
-    m_store.importExternalURLs({m_dir.path() + "/source/Pics"});
+    QCoro::waitFor(m_store.importExternalURLs({m_dir.path() + "/source/Pics"}));
     EXPECT_EQ(m_store.importedAlbums().last().artwork, AlbumArtwork(NoArtwork{}));
 
-    m_store.setArtwork(source("x.png", "png"), builtInAlbumID);
+    QCoro::waitFor(m_store.setArtwork(source("x.png", "png"), builtInAlbumID));
     EXPECT_EQ(m_store.builtInAlbum().artwork, AlbumArtwork(AssetArtwork{"BuiltInAlbumCover"}));
 }
 
@@ -249,7 +258,7 @@ TEST_F(AlbumImportTest, OnlyFilesThatDecodeBecomeTracksAndCopiesAppearWhole)
 {
     source("Mixed\x1b]0;owned\x07/1-real.wav");
     source("Mixed\x1b]0;owned\x07/2-fake.mp3", "<html></html>");
-    m_store.importExternalURLs({m_dir.path() + "/source/Mixed\x1b]0;owned\x07"});
+    QCoro::waitFor(m_store.importExternalURLs({m_dir.path() + "/source/Mixed\x1b]0;owned\x07"}));
     ASSERT_EQ(m_store.importedAlbums().size(), 1);
     const CalmAlbum imported = m_store.importedAlbums().first();
     EXPECT_EQ(imported.name, "Mixed ]0;owned");
@@ -259,8 +268,8 @@ TEST_F(AlbumImportTest, OnlyFilesThatDecodeBecomeTracksAndCopiesAppearWhole)
                   .entryList(QDir::Files | QDir::Hidden),
               QStringList({"01-1-real.wav"}));
 
-    m_store.addTracks({source("3-fake.wav", QByteArray(5000, '\0')), source("4-real.wav", wav(2))},
-                      imported.id);
+    QCoro::waitFor(m_store.addTracks(
+        {source("3-fake.wav", QByteArray(5000, '\0')), source("4-real.wav", wav(2))}, imported.id));
     EXPECT_EQ(m_store.statusMessage(), "Added 1 track.");
     EXPECT_EQ(titles(album(imported.id)), QStringList({"1 real", "4 real"}));
 }
@@ -272,7 +281,7 @@ TEST_F(AlbumImportTest, ACopyOntoAFullDiskLeavesNothingBehind)
         GTEST_SKIP() << disk.skipReason().toStdString();
     // Far below the reserve: refused before a byte is copied.
     AlbumStore store(m_defaults, disk.path() + "/albums");
-    store.importExternalURLs({source("Big/long.wav", wav(30))});
+    QCoro::waitFor(store.importExternalURLs({source("Big/long.wav", wav(30))}));
     EXPECT_TRUE(store.importedAlbums().isEmpty());
     EXPECT_FALSE(store.errorMessage().isNull());
     EXPECT_EQ(QDir(disk.path() + "/albums")
@@ -285,6 +294,76 @@ TEST_F(AlbumImportTest, ACopyOntoAFullDiskLeavesNothingBehind)
                                     disk.path() + "/huge.wav", &reason));
     EXPECT_FALSE(reason.isEmpty());
     EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+TEST_F(AlbumImportTest, ALongCopyLeavesTheEventLoopRunningAndImportsRunInTurn)
+{
+    // 300 MB of real audio: a sparse file reads at memory speed, the copy is written out.
+    const QString big = m_dir.path() + "/source/Long/long.wav";
+    QDir().mkpath(QFileInfo(big).path());
+    ASSERT_TRUE(test::writeLongSilentWav(big, 300'000'000));
+    source("Short/one.wav");
+
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(5);
+    QElapsedTimer clock;
+    clock.start();
+    // Started back to back: the second waits for the first and neither loses the other.
+    auto first = m_store.importExternalURLs({m_dir.path() + "/source/Long"});
+    auto second = m_store.importExternalURLs({m_dir.path() + "/source/Short"});
+    EXPECT_TRUE(m_store.importedAlbums().isEmpty()); // nothing recorded before the copy is done
+    QCoro::waitFor(first);
+    std::cerr << "300 MB copied in " << clock.elapsed() << " ms; the timer fired " << ticks
+              << " times meanwhile\n";
+    EXPECT_GE(ticks, 2);
+    ASSERT_EQ(m_store.importedAlbums().size(), 1);
+    EXPECT_EQ(m_store.statusMessage(), "Imported 1 album.");
+    const CalmAlbum longAlbum = m_store.importedAlbums().first();
+    EXPECT_EQ(longAlbum.name, "Long");
+    EXPECT_NEAR(longAlbum.tracks.first().duration, 299'999'956 / 16000.0, 1e-3);
+    QCoro::waitFor(second);
+    ASSERT_EQ(m_store.importedAlbums().size(), 2);
+    EXPECT_EQ(m_store.importedAlbums().last().name, "Short");
+    EXPECT_EQ(m_store.selectedAlbumID(), m_store.importedAlbums().last().id);
+    AlbumStore reopened(m_defaults, m_store.rootDirectory());
+    EXPECT_EQ(reopened.importedAlbums(), m_store.importedAlbums());
+
+    // An artwork change queued behind a long addition waits for it.
+    const QString longer = m_dir.path() + "/source/longer.wav";
+    ASSERT_TRUE(test::writeLongSilentWav(longer, 300'000'000));
+    auto adding = m_store.addTracks({longer}, longAlbum.id);
+    auto picture = m_store.setArtwork(source("cover.png", "png"), longAlbum.id);
+    QCoro::waitFor(picture);
+    EXPECT_EQ(m_store.statusMessage(), "Updated artwork.");
+    EXPECT_EQ(album(longAlbum.id).tracks.size(), 2);
+    QCoro::waitFor(adding);
+
+    // A store that goes mid-copy abandons it: no partial file, no album folder, no record.
+    const QString root = m_dir.path() + "/abandoned";
+    auto store = std::make_unique<AlbumStore>(m_defaults, root);
+    auto abandoned = store->importExternalURLs({m_dir.path() + "/source/Long"});
+    const auto partialFiles = [&root] {
+        QStringList found;
+        QDirIterator walk(root, {"*.partial"}, QDir::Files | QDir::Hidden,
+                          QDirIterator::Subdirectories);
+        while (walk.hasNext())
+            found << walk.next();
+        return found;
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while (partialFiles().isEmpty() && waited.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    ASSERT_FALSE(partialFiles().isEmpty());
+    clock.restart();
+    store.reset();
+    std::cerr << "a store mid-copy went in " << clock.elapsed() << " ms\n";
+    EXPECT_LT(clock.elapsed(), 5000);
+    QCoreApplication::processEvents(); // the abandoned import's last turn
+    EXPECT_EQ(QDir(root).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
 }
 
 } // namespace

@@ -43,14 +43,13 @@ protected:
         URLImportQueue::Destination{
             .rootDirectory = root(),
             .audioExtensions = {"mp3", "wav"},
-            .addTrack =
-                [this](const DownloadedAudio& download) {
-                    EXPECT_TRUE(QFile::exists(download.path));
-                    m_handedOver.append(download);
-                    if (m_answers.isEmpty())
-                        return URLImportOutcome{URLImportJob::State::failed, "Not expected."};
-                    return m_answers.takeFirst();
-                },
+            .addTrack = [this](DownloadedAudio download) -> QCoro::Task<URLImportOutcome> {
+                EXPECT_TRUE(QFile::exists(download.path));
+                m_handedOver.append(download);
+                if (m_answers.isEmpty())
+                    co_return URLImportOutcome{URLImportJob::State::failed, "Not expected."};
+                co_return m_answers.takeFirst();
+            },
         }};
 };
 

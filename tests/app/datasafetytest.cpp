@@ -1,6 +1,6 @@
 // The program as users and crashes treat it: one instance while the first one is stopped,
-// no partial file under a final name after kill -9 at random moments, and SIGINT in the
-// middle of a download.
+// no partial file under a final name after kill -9 at random moments, and SIGINT or SIGTERM
+// in the middle of a download or of a long local import.
 
 #include "rangetestserver.h"
 #include "support/qtprinters.h"
@@ -205,6 +205,47 @@ TEST_F(DataSafetyTest, AnEndlessDownloadKeepsMemoryFlatAndSigintEndsIt)
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_EQ(process.exitCode(), 0);
     EXPECT_EQ(written(), 0);
+}
+
+TEST_F(DataSafetyTest, SigtermDuringALongLocalImportEndsItAtOnceAndLeavesNothing)
+{
+    m_onSmallDisk = false;
+    // 2 GB of real audio that takes no disk space itself; its copy takes seconds.
+    const QString folder = test::temporaryXdgRoot() + "/Long Import";
+    QDir().mkpath(folder);
+    ASSERT_TRUE(test::writeLongSilentWav(folder + "/long.wav", 2'000'000'000));
+    const auto partialFiles = [&] {
+        QStringList found;
+        QDirIterator walk(albumsRoot(), {"*.partial"}, QDir::Files | QDir::Hidden,
+                          QDirIterator::Subdirectories);
+        while (walk.hasNext())
+            found << walk.next();
+        return found;
+    };
+
+    QProcess process;
+    startAndWaitUntilListening(process, {"Long Import"});
+    // The copy is under way once its partial file grows.
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 20000 &&
+           (partialFiles().isEmpty() || QFileInfo(partialFiles().first()).size() == 0))
+        QThread::msleep(10);
+    ASSERT_FALSE(partialFiles().isEmpty());
+    const qint64 copied = QFileInfo(partialFiles().first()).size();
+
+    clock.restart();
+    send(process, SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    std::cerr << "ended " << clock.elapsed() << " ms after SIGTERM, " << copied / 1000000
+              << " MB into a 2 GB copy\n";
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(partialFiles(), QStringList());
+    // Neither the album's folder nor its record remain.
+    EXPECT_EQ(QDir(albumsRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_FALSE(readFile(albumsRoot() + "/albums.json").contains("Long Import"));
 }
 
 } // namespace

@@ -12,6 +12,8 @@
 #include "support/qtprinters.h"
 #include "support/wavfile.h"
 
+#include <QCoro/QCoroTask>
+
 #include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QFile>
@@ -122,7 +124,7 @@ TEST(RuntimeTest, OpenImportsPathsAndQueuesLinks)
     song.close();
 
     const qsizetype before = runtime.albumStore().importedAlbums().size();
-    runtime.open({QStringLiteral("https://127.0.0.1:9/a.mp3"), song.fileName()});
+    QCoro::waitFor(runtime.open({QStringLiteral("https://127.0.0.1:9/a.mp3"), song.fileName()}));
     ASSERT_EQ(runtime.albumStore().urlImportJobs().size(), 1);
     EXPECT_EQ(runtime.albumStore().urlImportJobs().first().urlString,
               QStringLiteral("https://127.0.0.1:9/a.mp3"));

@@ -1,5 +1,6 @@
 #include "audiotestsupport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <QCoreApplication>
@@ -167,6 +168,22 @@ qint64 lastAbove(const std::vector<float>& samples, float threshold)
         if (std::fabs(samples[i]) > threshold)
             return qint64(i);
     return -1;
+}
+
+double largestStep(const std::vector<float>& samples, std::size_t from, std::size_t to)
+{
+    double largest = 0;
+    for (std::size_t i = std::max<std::size_t>(from, 1); i < std::min(to, samples.size()); ++i)
+        largest = std::max(largest, double(std::fabs(samples[i] - samples[i - 1])));
+    return largest;
+}
+
+float peakIn(const std::vector<float>& samples, std::size_t from, std::size_t count)
+{
+    float peak = 0;
+    for (std::size_t i = from; i < std::min(from + count, samples.size()); ++i)
+        peak = std::max(peak, std::fabs(samples[i]));
+    return peak;
 }
 
 double decibels(double ratio)

@@ -65,6 +65,10 @@ double rms(const std::vector<float>& samples, std::size_t from, std::size_t coun
 // First index at or after `from` whose magnitude exceeds the threshold, or -1.
 qint64 firstAbove(const std::vector<float>& samples, float threshold, std::size_t from = 0);
 qint64 lastAbove(const std::vector<float>& samples, float threshold);
+// The largest difference between neighbouring samples in [from, to): a click shows there.
+double largestStep(const std::vector<float>& samples, std::size_t from, std::size_t to);
+// The largest magnitude in [from, from + count).
+float peakIn(const std::vector<float>& samples, std::size_t from, std::size_t count);
 double decibels(double ratio);
 
 } // namespace calmcove::test

@@ -30,14 +30,6 @@ QString writeFullScaleSine(const QTemporaryDir& folder, double seconds)
                        rate, {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")});
 }
 
-double largestStep(const std::vector<float>& samples, std::size_t from, std::size_t to)
-{
-    double largest = 0;
-    for (std::size_t i = std::max<std::size_t>(from, 1); i < std::min(to, samples.size()); ++i)
-        largest = std::max(largest, double(std::fabs(samples[i] - samples[i - 1])));
-    return largest;
-}
-
 float windowPeak(const std::vector<float>& samples, std::size_t start)
 {
     float peak = 0;

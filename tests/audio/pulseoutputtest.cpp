@@ -6,7 +6,13 @@
 #include "audiotestsupport.h"
 #include "pulsetestsupport.h"
 
+#include <cmath>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <numbers>
+#include <sched.h>
+#include <sstream>
+#include <thread>
 
 namespace calmcove {
 namespace {
@@ -24,7 +30,7 @@ std::vector<float> playAndRecord(AudioEngine& engine, const QString& tone)
     engine.player().scheduleSegment(AudioFile::open(tone, nullptr), 0, rate,
                                     [&completions](PlayerNode::SegmentEnd) { ++completions; });
     engine.player().play();
-    EXPECT_TRUE(waitUntil([&] { return completions == 1; }, 5000));
+    EXPECT_TRUE(waitUntil([&completions] { return completions == 1; }, 5000));
     waitUntil([] { return false; }, 300);
     return recorder.finish().left;
 }
@@ -64,6 +70,144 @@ TEST(PulseOutputTest, AudioArrivesAtTheSinkAndSurvivesAServerRestart)
     EXPECT_TRUE(waitUntil([&] { return pulse->reconnections() >= 1; }, 5000));
     EXPECT_TRUE(engine.isRunning());
     checkHeard(playAndRecord(engine, tone));
+}
+
+// The scheduling policy of a thread of this process, as the kernel reports it.
+int schedulingPolicy(pid_t threadId)
+{
+    std::ifstream stat("/proc/self/task/" + std::to_string(threadId) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // Field 41; the name in field 2 may contain spaces, so count from its closing bracket.
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    for (int index = 3; index <= 41 && fields >> field; ++index) {
+        if (index == 41)
+            return std::stoi(field);
+    }
+    return -1;
+}
+
+// Whether this process may make a thread SCHED_FIFO itself (as root, or with CAP_SYS_NICE).
+bool fifoPermitted()
+{
+    bool permitted = false;
+    std::thread probe([&permitted] {
+        sched_param parameters{};
+        parameters.sched_priority = 1;
+        permitted = sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &parameters) == 0;
+    });
+    probe.join();
+    return permitted;
+}
+
+TEST(PulseOutputTest, RenderThreadRunsInRealTimeUnlessSwitchedOff)
+{
+    if (!PrivatePulseServer::isAvailable())
+        GTEST_SKIP() << "pulseaudio is not installed";
+    PrivatePulseServer server;
+    ASSERT_TRUE(server.start());
+    const bool permitted = fifoPermitted();
+
+    for (const bool switchedOff : {false, true}) {
+        SCOPED_TRACE(switchedOff ? "CALMCOVE_REALTIME_AUDIO=0" : "default");
+        if (switchedOff)
+            qputenv("CALMCOVE_REALTIME_AUDIO", "0");
+        else
+            qunsetenv("CALMCOVE_REALTIME_AUDIO");
+        AudioEngine engine(std::make_unique<PulseOutput>());
+        auto* pulse = static_cast<PulseOutput*>(&engine.output());
+        QString error;
+        ASSERT_TRUE(engine.start(&error)) << error.toStdString();
+        ASSERT_GT(pulse->renderThreadId(), 0);
+        const int policy = schedulingPolicy(pulse->renderThreadId());
+        if (switchedOff) {
+            EXPECT_EQ(pulse->realtimeScheduling(), RealtimeScheduling::switchedOff);
+            EXPECT_EQ(policy, SCHED_OTHER);
+        } else if (permitted) {
+            EXPECT_EQ(pulse->realtimeScheduling(), RealtimeScheduling::direct);
+            EXPECT_EQ(policy, SCHED_FIFO);
+        } else if (pulse->realtimeScheduling() == RealtimeScheduling::realtimeKit) {
+            EXPECT_TRUE(policy == SCHED_RR || policy == SCHED_FIFO) << policy;
+        } else {
+            EXPECT_EQ(policy, SCHED_OTHER);
+        }
+    }
+    qunsetenv("CALMCOVE_REALTIME_AUDIO");
+}
+
+// Interruptions through the sound server's buffer: a full-scale 440 Hz sine paused, resumed,
+// moved to another position and closed. Each is heard within 50 ms of the call although the
+// stream buffers more than that, and its fade steps no further from one sample to the next
+// than the steady sine does.
+TEST(PulseOutputTest, PauseSeekAndCloseAreHeardAtOnceWithoutAClick)
+{
+    if (!PrivatePulseServer::isAvailable())
+        GTEST_SKIP() << "pulseaudio is not installed";
+    QTemporaryDir folder;
+    const QString sine =
+        writeSignal(folder, QStringLiteral("sine.wav"), QStringLiteral("sin(2*PI*440*t)"),
+                    qint64(8 * rate), rate, {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")});
+    ASSERT_FALSE(sine.isEmpty());
+    const auto file = AudioFile::open(sine, nullptr);
+    PrivatePulseServer server;
+    ASSERT_TRUE(server.start());
+    AudioEngine engine(std::make_unique<PulseOutput>());
+    QString error;
+    ASSERT_TRUE(engine.start(&error)) << error.toStdString();
+    const auto wait = [](int ms) { waitUntil([] { return false; }, ms); };
+
+    MonitorRecorder recorder;
+    engine.player().scheduleSegment(file, 0, 8 * rate, [](PlayerNode::SegmentEnd) {});
+    engine.player().play();
+    wait(700);
+    // What the monitor has delivered when a call is made is where it should be heard.
+    const qint64 pausedAt = recorder.frames();
+    engine.player().pause();
+    wait(400);
+    engine.player().play();
+    wait(600);
+    const qint64 movedAt = recorder.frames();
+    engine.player().stop();
+    engine.player().scheduleSegment(file, 3 * rate + 37, 4 * rate, [](PlayerNode::SegmentEnd) {});
+    engine.player().play();
+    wait(600);
+    EXPECT_EQ(engine.underruns(), 0u) << "the stream ran dry while playing steadily";
+    const qint64 closedAt = recorder.frames();
+    engine.stop();
+    wait(200);
+    const std::vector<float> heard = recorder.finish().left;
+
+    const double steadyStep = 2 * std::sin(std::numbers::pi * 440 / rate);
+    constexpr double stepTolerance = 1.06;
+    constexpr std::size_t window = 100; // about one period
+    const qint64 start = firstAbove(heard, 0.5f);
+    ASSERT_GE(start, 0) << "nothing arrived";
+    const std::size_t steadyFrom = std::size_t(start) + rate / 10;
+    EXPECT_NEAR(largestStep(heard, steadyFrom, steadyFrom + rate / 4), steadyStep,
+                steadyStep * 0.02);
+
+    const struct
+    {
+        const char* boundary;
+        qint64 calledAt;
+        bool silentAfter; // a seek fades in again at once
+    } boundaries[] = {
+        {"pause", pausedAt, true}, {"seek", movedAt, false}, {"close", closedAt, true}};
+    for (const auto& [boundary, calledAt, silentAfter] : boundaries) {
+        SCOPED_TRACE(boundary);
+        // The first period after full level that is no longer at full level.
+        std::size_t fullUntil = std::size_t(std::max<qint64>(calledAt - rate / 10, start));
+        while (fullUntil + window <= heard.size() && peakIn(heard, fullUntil, window) > 0.95f)
+            fullUntil += window;
+        ASSERT_LT(fullUntil + window, heard.size()) << "the sound went on";
+        EXPECT_LE(double(qint64(fullUntil) - calledAt) * 1000 / rate, 50.0);
+        if (silentAfter) {
+            EXPECT_LT(peakIn(heard, fullUntil + rate / 25, rate / 10), 0.01f) << "faded out";
+        }
+        EXPECT_LE(largestStep(heard, fullUntil - rate / 100, fullUntil + rate / 10),
+                  steadyStep * stepTolerance);
+    }
 }
 
 } // namespace

@@ -28,10 +28,10 @@ bool PrivatePulseServer::isAvailable()
 
 bool PrivatePulseServer::start()
 {
-    const int result =
-        QProcess::execute("pulseaudio", {"-D", "--exit-idle-time=-1", "--system=false", "-n",
-                                         "--load=module-null-sink sink_name=test",
-                                         "--load=module-native-protocol-unix auth-anonymous=1"});
+    const int result = QProcess::execute(
+        "pulseaudio", {"-D", "--exit-idle-time=-1", "--system=false", "-n", "--realtime=true",
+                       "--high-priority=true", "--load=module-null-sink sink_name=test",
+                       "--load=module-native-protocol-unix auth-anonymous=1"});
     return result == 0 &&
            waitUntil([this] { return QFile::exists(m_runtime.filePath("pulse/native")); }, 5000);
 }
@@ -74,6 +74,9 @@ MonitorRecorder::~MonitorRecorder()
 
 void MonitorRecorder::collect()
 {
+    // Whatever waits in the pipe too, so that frames() is as close to now as it can be.
+    while (m_process.waitForReadyRead(0)) {
+    }
     m_recorded += m_process.readAllStandardOutput();
 }
 

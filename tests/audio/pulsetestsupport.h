@@ -12,8 +12,10 @@
 namespace calmcove::test {
 
 // A pulseaudio daemon of our own with one null sink, "test", in a private runtime
-// directory; killed at the end. Points this process's XDG_RUNTIME_DIR at that directory
-// (and clears PULSE_SERVER), so that libpulse here and in child processes finds it.
+// directory, with the real-time priority a desktop's server has where the system grants it
+// (so that what goes wrong under load is the player's); killed at the end. Points this process's
+// XDG_RUNTIME_DIR at that directory (and clears PULSE_SERVER), so that libpulse here and in child
+// processes finds it.
 class PrivatePulseServer
 {
 public:

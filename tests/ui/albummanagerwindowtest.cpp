@@ -50,8 +50,9 @@ protected:
 
     QWidget* focused() const { return QApplication::focusWidget(); }
 
-    // A drop of real files through the window's own event handlers.
-    static void drop(QWidget& window, const QStringList& paths)
+    // A drop of real files through the window's own event handlers; waits until the store has
+    // recorded the import (whose files are copied off the main thread) and says so.
+    void drop(QWidget& window, const QStringList& paths)
     {
         QMimeData data;
         QList<QUrl> urls;
@@ -64,6 +65,8 @@ protected:
         QApplication::sendEvent(&window, &enter);
         QDropEvent dropped(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&window, &dropped);
+        QTRY_VERIFY(!world.albumStore.statusMessage().isEmpty() ||
+                    !world.albumStore.errorMessage().isEmpty());
     }
 
     test::AlbumManagerWorld world;

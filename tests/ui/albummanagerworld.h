@@ -16,6 +16,8 @@
 #include "support/wavfile.h"
 #include "ui/albummanagerdialogs.h"
 
+#include <QCoro/QCoroTask>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -83,7 +85,7 @@ struct AlbumManagerWorld
                                                                      name + QStringLiteral("/x"))))
                                    .path();
         QDir().mkpath(folder);
-        albumStore.importExternalURLs({folder});
+        QCoro::waitFor(albumStore.importExternalURLs({folder}));
         for (const CalmAlbum& album : albumStore.importedAlbums()) {
             if (album.name == name)
                 return album;

@@ -22,6 +22,8 @@
 #include "ui/createalbumdialog.h"
 #include "ui/urlimportview.h"
 
+#include <QCoro/QCoroTask>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -117,7 +119,7 @@ int main(int argc, char** argv)
             seconds = seconds * 7 % 263 + 90;
         }
         makeCover(folder + QStringLiteral("/cover.jpg"), album.hue);
-        albums.importExternalURLs({folder});
+        QCoro::waitFor(albums.importExternalURLs({folder}));
         if (selectedID.isEmpty())
             selectedID = albums.importedAlbums().constLast().id;
     }

@@ -14,6 +14,8 @@
 #include "support/wavfile.h"
 #include "ui/playerpanel.h"
 
+#include <QCoro/QCoroTask>
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
@@ -77,7 +79,7 @@ struct PanelHarness
         if (paths.isEmpty())
             albums().createAlbum(QStringLiteral("Empty"));
         else
-            albums().importExternalURLs(paths);
+            QCoro::waitFor(albums().importExternalURLs(paths));
         controller().selectAlbum(albums().importedAlbums().last());
     }
 

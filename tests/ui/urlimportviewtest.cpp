@@ -13,6 +13,8 @@
 #include "ui/urlimportjoblistmodel.h"
 #include "ui/urlimportviewmodel.h"
 
+#include <QCoro/QCoroTask>
+
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QClipboard>
@@ -89,7 +91,8 @@ TEST_F(URLImportViewTest, BlankTextQueuesNothingATrimmedLinkIsQueuedAndTheFieldE
 
 TEST_F(URLImportViewTest, TypingANewLinkWhileIdleClearsOldMessages)
 {
-    world.albumStore.importExternalURLs({world.dir.path()}); // nothing to import there
+    QCoro::waitFor(
+        world.albumStore.importExternalURLs({world.dir.path()})); // nothing to import there
     ASSERT_FALSE(world.albumStore.errorMessage().isEmpty());
     QTest::keyClicks(view.urlField(), "   ");
     EXPECT_FALSE(world.albumStore.errorMessage().isEmpty()); // blank text is no new link
