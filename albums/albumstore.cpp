@@ -7,6 +7,7 @@
 #include "model/tracklibrary.h"
 #include "platform/apppaths.h"
 #include "platform/atomicfile.h"
+#include "platform/unixsignalwatcher.h"
 #include "platform/userdefaults.h"
 
 #include <QDateTime>
@@ -155,8 +156,9 @@ std::optional<CalmAlbum> AlbumStore::createAlbum(const QString& name,
         .isBuiltIn = false,
     };
     if (artworkPath) {
-        // The picture just chosen in the dialog, which waits for the album: copied here.
-        ImportFiles files(m_root, m_cancelled.get());
+        // The picture just chosen in the dialog, which waits for the album: copied here, on
+        // the main thread, so the signal handler's flag is what can stop it.
+        ImportFiles files(m_root, &terminationFlag());
         if (const auto stored = files.copyArtworkFile(*artworkPath, folder))
             album.artwork = FileArtwork{*stored};
         else if (!files.errorMessage().isNull())

@@ -6,6 +6,7 @@
 #include "model/notifyonchange.h"
 #include "platform/userdefaults.h"
 #include "urlimporterror.h"
+#include "workerfuture.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <QLocale>
 #include <QPointer>
 #include <QScopeGuard>
+#include <QThreadPool>
 #include <QUrl>
 
 namespace calmcove {
@@ -233,7 +235,13 @@ URLImportQueue::perform(QString link, std::optional<QString> targetAlbumID, QUui
     if (!extension)
         co_return errorDescription(URLImportError::unsupportedAudioURL);
     // Whatever the server called it, only a file that decodes as audio becomes a track.
-    if (!decodesAsAudio(temporaryPath))
+    // Probing a hostile file may take a while: not on the main thread.
+    auto checking = runOnWorker(*QThreadPool::globalInstance(),
+                                [path = temporaryPath] { return decodesAsAudio(path); });
+    const bool isAudio = co_await std::move(checking);
+    if (!self)
+        co_return std::nullopt;
+    if (!isAudio)
         co_return errorDescription(URLImportError::downloadFailed);
 
     const QString host = url.host(QUrl::FullyDecoded);

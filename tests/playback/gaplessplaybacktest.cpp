@@ -110,14 +110,6 @@ protected:
     QTemporaryDir m_folder;
 };
 
-double largestStep(const std::vector<float>& samples, std::size_t from, std::size_t to)
-{
-    double largest = 0;
-    for (std::size_t i = std::max<std::size_t>(from, 1); i < std::min(to, samples.size()); ++i)
-        largest = std::max(largest, double(std::fabs(samples[i] - samples[i - 1])));
-    return largest;
-}
-
 // The longest stretch of samples below -80 dBFS, in milliseconds. A full-scale sine has
 // at most one such sample in a row.
 double longestSilenceMs(const std::vector<float>& samples, std::size_t from, std::size_t to)
