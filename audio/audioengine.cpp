@@ -48,8 +48,14 @@ void PlayerNode::setFileGain(const QString& path, double gainDb)
 
 void PlayerNode::play()
 {
+    if (m_playing) {
+        m_engine.submit(PlayerCommand{PlayerCommand::Type::play});
+        return;
+    }
     m_playing = true;
-    m_engine.submit(PlayerCommand{PlayerCommand::Type::play});
+    // What the output has buffered is silence: the sound starts after a cut of it, not
+    // after the whole buffer.
+    m_engine.interrupt({PlayerCommand{PlayerCommand::Type::play}});
 }
 
 void PlayerNode::pause()
@@ -85,7 +91,11 @@ std::optional<qint64> PlayerNode::sampleTime() const
     const std::uint64_t packed = m_engine.m_chain->player().packedSampleTime();
     if ((packed >> 48) != m_generation)
         return 0; // the render thread has not reached the last stop yet
-    return qint64(packed & frameMask);
+    // Counted as frames enter the chain: what the output holds has not been heard yet.
+    const double rate = m_engine.m_chain->parameters().rate.load(std::memory_order_relaxed);
+    const auto unheard =
+        qint64(std::lround(m_engine.m_output->aheadSeconds() * m_engine.m_sampleRate * rate));
+    return std::max<qint64>(0, qint64(packed & frameMask) - unheard);
 }
 
 AudioEngine::AudioEngine(std::unique_ptr<AudioOutput> output, int sampleRate, QObject* parent)
@@ -93,6 +103,14 @@ AudioEngine::AudioEngine(std::unique_ptr<AudioOutput> output, int sampleRate, QO
       m_decoderWakeup(std::make_unique<Wakeup>()),
       m_chain(std::make_unique<RenderChain>(sampleRate, *m_decoderWakeup)), m_player(*this)
 {
+    // What the output has buffered was rendered with the old settings: rendered again, the
+    // new ones are heard at once instead of after the buffer.
+    m_renderAgainTimer.setSingleShot(true);
+    connect(&m_renderAgainTimer, &QTimer::timeout, this, [this] {
+        if (m_running)
+            m_output->renderAgain();
+        m_lastRenderAgain.start();
+    });
     m_decoder = std::make_unique<DecoderThread>(
         sampleRate, m_chain->player().events(), *m_decoderWakeup, [this](const PlayerEvent& event) {
             QMetaObject::invokeMethod(
@@ -222,24 +240,46 @@ void AudioEngine::handleEvent(const PlayerEvent& event)
 void AudioEngine::setEqualiserGains(double lowDb, double midDb, double highDb)
 {
     ChainParameters& parameters = m_chain->parameters();
-    parameters.lowGain.store(std::clamp(finiteOr(lowDb, 0), -24.0, 24.0));
-    parameters.midGain.store(std::clamp(finiteOr(midDb, 0), -24.0, 24.0));
-    parameters.highGain.store(std::clamp(finiteOr(highDb, 0), -24.0, 24.0));
+    const bool low = store(parameters.lowGain, std::clamp(finiteOr(lowDb, 0), -24.0, 24.0));
+    const bool mid = store(parameters.midGain, std::clamp(finiteOr(midDb, 0), -24.0, 24.0));
+    const bool high = store(parameters.highGain, std::clamp(finiteOr(highDb, 0), -24.0, 24.0));
+    if (low || mid || high)
+        settingChanged();
 }
 
 void AudioEngine::setRate(double rate)
 {
-    m_chain->parameters().rate.store(std::clamp(finiteOr(rate, 1), 0.5, 2.0));
+    if (store(m_chain->parameters().rate, std::clamp(finiteOr(rate, 1), 0.5, 2.0)))
+        settingChanged();
 }
 
 void AudioEngine::setReverbMix(double percent)
 {
-    m_chain->parameters().reverbMix.store(std::clamp(finiteOr(percent, 0), 0.0, 100.0));
+    if (store(m_chain->parameters().reverbMix, std::clamp(finiteOr(percent, 0), 0.0, 100.0)))
+        settingChanged();
 }
 
 void AudioEngine::setVolume(double volume)
 {
-    m_chain->parameters().volume.store(std::clamp(finiteOr(volume, 0), 0.0, 1.0));
+    if (store(m_chain->parameters().volume, std::clamp(finiteOr(volume, 0), 0.0, 1.0)))
+        settingChanged();
+}
+
+bool AudioEngine::store(std::atomic<double>& setting, double value)
+{
+    return setting.exchange(value) != value;
+}
+
+void AudioEngine::settingChanged()
+{
+    // The settings of one change (a mood sets several) go together, and a setting that keeps
+    // moving (a volume slider) renders again at most every renderAgainIntervalMs.
+    if (!m_running || m_renderAgainTimer.isActive())
+        return;
+    const qint64 since =
+        m_lastRenderAgain.isValid() ? m_lastRenderAgain.elapsed() : renderAgainIntervalMs;
+    m_renderAgainTimer.start(
+        int(std::clamp<qint64>(renderAgainIntervalMs - since, 0, renderAgainIntervalMs)));
 }
 
 std::uint64_t AudioEngine::underruns() const

@@ -8,12 +8,15 @@
 #include "audiooutput.h"
 #include "media/audiofile.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 #include <unordered_map>
 
 namespace calmcove {
@@ -57,10 +60,10 @@ public:
     // the sample time; the audible one fades out over 15 ms, heard within about 50 ms.
     void stop();
     bool isPlaying() const { return m_playing; }
-    // File frames played since the last stop() (pause does not reset it), counted across
+    // File frames heard since the last stop() (pause does not reset it), counted across
     // consecutive segments; nullopt while not playing or the engine is not running. Frames
-    // are counted as they enter the chain, so the value runs ahead of the speaker by the
-    // output's buffer (about 120 ms with pulse).
+    // are counted as they enter the chain, less what the output holds still unheard where
+    // it can tell (pulse).
     std::optional<qint64> sampleTime() const;
 
 private:
@@ -99,7 +102,8 @@ public:
     AudioOutput& output() { return *m_output; }
     PlayerNode& player() { return m_player; }
 
-    // Sound settings, main thread; each is heard within about 20 ms, without clicks.
+    // Sound settings, main thread; each is heard within about 50 ms (where the output can
+    // render its buffer again, else after it), without clicks.
     // Gains in dB at 140, 900 and 5200 Hz (RBJ peaking, one octave wide).
     void setEqualiserGains(double lowDb, double midDb, double highDb);
     // Speed factor with the pitch kept (SoundTouch); exactly 1.0 leaves the audio untouched.
@@ -130,6 +134,10 @@ private:
     // commands without a fade of its own; otherwise the player fades as usual.
     void interrupt(std::initializer_list<PlayerCommand> commands);
     void handleEvent(const PlayerEvent& event);
+    // Stores a setting; true when it changed.
+    static bool store(std::atomic<double>& setting, double value);
+    void settingChanged();
+    static constexpr int renderAgainIntervalMs = 50;
 
     int m_sampleRate;
     std::unique_ptr<AudioOutput> m_output;
@@ -140,6 +148,8 @@ private:
     bool m_running = false;
     quint64 m_nextSegmentID = 1;
     std::unordered_map<quint64, SegmentEntry> m_segments;
+    QTimer m_renderAgainTimer;
+    QElapsedTimer m_lastRenderAgain;
 };
 
 } // namespace calmcove

@@ -32,6 +32,9 @@ struct RenderTiming
     bool realTime = true;
     // Frames between the first frame of this buffer and the speaker (the backend's buffer).
     double latencyFrames = 0;
+    // Frames still to be heard before this buffer (0: unknown). Far ahead of the listener,
+    // render() may wait a little for decoded audio rather than play silence.
+    double aheadFrames = 0;
 };
 
 class AudioOutput
@@ -44,6 +47,21 @@ public:
         // allocate or do I/O. Returns false when the output is silent and will stay silent
         // until the engine calls wake(): the backend may then stop calling (and save the CPU).
         virtual bool render(float* buffer, int frames, const RenderTiming& timing) = 0;
+
+        struct Rerendered
+        {
+            qint64 framesBack = -1; // where it starts, counted back from the end
+            int frames = 0;
+        };
+        // Main thread, while the output holds render() off. Renders again, with the settings
+        // as they are now, the sound from a point at most maxFramesBack frames before the end
+        // of what render() has delivered, into out (at most capacity frames); the next
+        // render() goes on after them. Returns where it began and how many frames it wrote,
+        // or framesBack -1 when it cannot (the output's sound then stays as it is).
+        virtual Rerendered renderAgain(qint64 /*maxFramesBack*/, float* /*out*/, int /*capacity*/)
+        {
+            return {};
+        }
 
     protected:
         ~Renderer() = default;
@@ -74,6 +92,13 @@ public:
     // fade by itself then.
     virtual int cutShort(const std::function<void()>& /*beforeRendering*/) { return -1; }
     static constexpr double cutFadeSeconds = 0.015;
+    // Main thread. Has the renderer render again what the output has buffered and can still
+    // replace (see Renderer::renderAgain()), crossfading into it over cutFadeSeconds: changed
+    // settings are then heard at once instead of after the buffer. Returns the milliseconds
+    // until the new sound is heard, or -1 when nothing was replaced.
+    virtual int renderAgain() { return -1; }
+    // Main thread: how long until the last frame render() delivered is heard (0: unknown).
+    virtual double aheadSeconds() { return 0; }
     // Any thread: times the device ran dry although the engine was asked in time.
     virtual std::uint64_t underruns() const { return 0; }
 };

@@ -18,7 +18,7 @@ PlayerStage::PlayerStage(int sampleRate, int maxBlockFrames, Wakeup& decoderWake
       m_fadeStep(1.0f / float(std::max(1.0, std::round(fadeSeconds * sampleRate)))),
       m_glideFrames(std::max(1, int(std::round(gainGlideSeconds * sampleRate)))),
       m_refillFrames(std::size_t(DecoderThread::refillSeconds * sampleRate)),
-      m_scratch(std::size_t(2 * maxBlockFrames))
+      m_startFrames(qint64(startSeconds * sampleRate)), m_scratch(std::size_t(2 * maxBlockFrames))
 {}
 
 void PlayerStage::post(PlayerEvent::Type type, quint64 id)
@@ -118,25 +118,31 @@ void PlayerStage::finishCurrent(const PlayerSegment& segment, int pulledSoFar)
         m_finishing[m_finishingCount++] = Finishing{segment.id, playedAt};
 }
 
-void PlayerStage::beginBlock(qint64 outputFrames, double latencyFrames, bool realTime)
+void PlayerStage::beginBlock(qint64 outputFrames, double latencyFrames, double waitSeconds)
 {
     m_blockStart = outputFrames;
     m_latency = latencyFrames;
-    m_realTime = realTime;
+    m_waitSeconds = waitSeconds;
+    m_waited = 0;
     m_pulled = 0;
     m_underrunInBlock = false;
 }
 
-bool PlayerStage::waitForAudio(PlayerSegment* segment) const
+bool PlayerStage::waitForAudio(PlayerSegment* segment, double seconds, qint64 frames)
 {
-    // Offline rendering only: the caller would rather wait than render a gap.
-    for (int i = 0; i < 50000; ++i) {
-        if (segment->audio.readable() > 0 ||
-            segment->decodeFinished.load(std::memory_order_acquire))
-            return true;
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    const auto start = std::chrono::steady_clock::now();
+    const auto wanted = std::size_t(
+        std::clamp<qint64>(std::min(frames, segment->outputLength - segment->framesRead), 1,
+                           qint64(segment->audio.capacity())));
+    bool ready = false;
+    for (int i = 0; i < int(seconds * 10000) && !ready; ++i) {
+        ready = segment->audio.readable() >= wanted ||
+                segment->decodeFinished.load(std::memory_order_acquire);
+        if (!ready)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
-    return false;
+    m_waited += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return ready;
 }
 
 void PlayerStage::addGhost(float* frames, int count)
@@ -217,8 +223,16 @@ void PlayerStage::pull(float* frames, int count)
                 finishCurrent(*segment, m_pulled + done); // the file ended early
                 continue;
             }
-            if (!m_realTime && waitForAudio(segment))
+            if (m_waitSeconds > m_waited && waitForAudio(segment, m_waitSeconds - m_waited, 1))
                 continue;
+            // A segment that has not begun is usually a file just scheduled and still being
+            // opened: worth a short wait, once, for a good start of it, rather than a
+            // buffer's worth of silence before it or gaps in it.
+            if (segment->framesRead == 0 && m_startWaitedFor != segment->id) {
+                m_startWaitedFor = segment->id;
+                if (waitForAudio(segment, startWaitSeconds, m_startFrames))
+                    continue;
+            }
             if (segment->framesRead > 0 && m_gain > 0 && !m_underrunInBlock) {
                 m_underrunInBlock = true;
                 m_underruns.fetch_add(1, std::memory_order_relaxed);

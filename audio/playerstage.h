@@ -23,6 +23,12 @@ public:
     static constexpr double fadeSeconds = 0.015;
     // A file gain changed while its segment plays moves there linearly over this long.
     static constexpr double gainGlideSeconds = 0.05;
+    // Offline rendering would rather wait this long for the decoder than render a gap.
+    static constexpr double offlineWaitSeconds = 5.0;
+    // A segment's start is waited for at most startWaitSeconds, until startSeconds of it are
+    // decoded (more than a cut renders at once).
+    static constexpr double startWaitSeconds = 0.1;
+    static constexpr double startSeconds = 0.3;
 
     // decoderWakeup is notified when events are waiting or a segment wants more audio.
     PlayerStage(int sampleRate, int maxBlockFrames, Wakeup& decoderWakeup);
@@ -37,8 +43,11 @@ public:
     void processCommands();
     void apply(const PlayerCommand& command);
     // outputFrames: frames rendered so far; latencyFrames: how long a frame pulled now takes
-    // to be heard; realTime false lets pull() wait for the decoder instead of going silent.
-    void beginBlock(qint64 outputFrames, double latencyFrames, bool realTime);
+    // to be heard; waitSeconds: how long pull() may wait for the decoder in this block
+    // rather than go silent.
+    void beginBlock(qint64 outputFrames, double latencyFrames, double waitSeconds);
+    // How long the last block waited for the decoder.
+    double waitedSeconds() const { return m_waited; }
     void pull(float* frames, int count) override;
     void endBlock(qint64 outputFrames);
     // Nothing playing, nothing fading.
@@ -58,7 +67,9 @@ private:
     void releaseGhost();
     void addGhost(float* frames, int count);
     void scale(const PlayerSegment& segment, float* frames, int count);
-    bool waitForAudio(PlayerSegment* segment) const;
+    // Waits at most `seconds` until `frames` (or the rest of the segment) are decoded.
+    bool waitForAudio(PlayerSegment* segment, double seconds, qint64 frames);
+
     void post(PlayerEvent::Type type, quint64 id);
     void publishSampleTime();
 
@@ -94,6 +105,7 @@ private:
     float m_fileGainStep = 0;
     int m_glideFrames;
     std::size_t m_refillFrames; // free room in a ring at which the decoder is asked for more
+    qint64 m_startFrames;
     std::vector<float> m_scratch;
 
     std::uint16_t m_generation = 0;
@@ -101,10 +113,12 @@ private:
 
     qint64 m_blockStart = 0;
     double m_latency = 0;
-    bool m_realTime = true;
+    double m_waitSeconds = 0;
+    double m_waited = 0;
     int m_pulled = 0; // frames pulled since beginBlock
     bool m_wantDecoder = false;
     bool m_underrunInBlock = false;
+    quint64 m_startWaitedFor = 0; // the segment whose start was waited for
 
     std::atomic<std::uint64_t> m_sampleTime{0};
     std::atomic<std::uint64_t> m_underruns{0};

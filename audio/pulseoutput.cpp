@@ -11,11 +11,30 @@ namespace calmcove {
 namespace {
 constexpr pa_usec_t connectTimeout = 5'000'000;
 constexpr pa_usec_t retryInterval = 1'000'000;
+// How long start() waits at most for the server to tell where the stream is.
+constexpr pa_usec_t timingTimeout = 1'000'000;
 // Enough for any buffer the server grants for our request.
-constexpr double historySeconds = 1.0;
-// Silence written after a cut's fade beyond one refill: the server asks for the sound that
-// follows only once a refill's worth is missing, and the stream must not run dry meanwhile.
-constexpr double cutSilenceMarginSeconds = 0.02;
+constexpr double historySeconds = 2.0;
+// How often the stream's fill is checked besides the server's requests.
+constexpr pa_usec_t topUpInterval = 100'000;
+// Silence between a cut's fade and the sound that follows it, and how much of that sound
+// is rendered with the cut.
+constexpr double cutSilenceSeconds = 0.02;
+constexpr double cutRenderSeconds = 0.25;
+
+// A wait on the main loop for an answer or a deadline, whichever comes first.
+struct Waiting
+{
+    pa_threaded_mainloop* mainloop;
+    bool over = false;
+
+    static void end(void* state)
+    {
+        auto* waiting = static_cast<Waiting*>(state);
+        waiting->over = true;
+        pa_threaded_mainloop_signal(waiting->mainloop, 0);
+    }
+};
 
 // Operations whose completion nobody waits for; libpulse gives none back on failure.
 void release(pa_operation* operation)
@@ -47,13 +66,8 @@ bool PulseOutput::start(const AudioFormat& format, Renderer* renderer, QString* 
     m_renderer = renderer;
     m_history.assign(std::size_t(historySeconds * format.sampleRate) * std::size_t(format.channels),
                      0.0f);
-    m_historyFrames = 0;
-    m_historyEnd = -1;
-    m_tail.assign(
-        std::size_t(std::lround((cutFadeSeconds + m_refillSeconds + cutSilenceMarginSeconds) *
-                                format.sampleRate)) *
-            std::size_t(format.channels),
-        0.0f);
+    m_again.assign(m_history.size(), 0.0f);
+    m_tail.assign(m_history.size(), 0.0f);
     m_mainloop = pa_threaded_mainloop_new();
     if (m_mainloop)
         pa_threaded_mainloop_set_name(m_mainloop, "calmcove-audio");
@@ -135,12 +149,17 @@ bool PulseOutput::start(const AudioFormat& format, Renderer* renderer, QString* 
         pa_threaded_mainloop_wait(m_mainloop);
     }
     api->time_free(timeout);
+    // The first cut needs to know where the server is.
+    if (ok && !timedOut)
+        waitForTiming();
     if (ok && timedOut) {
         ok = false;
         if (errorMessage)
             *errorMessage = QString::fromUtf8(pa_strerror(PA_ERR_TIMEOUT));
     }
     m_running = ok;
+    if (ok)
+        armTopUp();
     pa_threaded_mainloop_unlock(m_mainloop);
     if (!ok)
         stop();
@@ -192,7 +211,10 @@ bool PulseOutput::openStream(QString* errorMessage)
                                          PA_STREAM_INTERPOLATE_TIMING);
     m_corked = false;
     m_starting = true;
-    m_historyEnd = -1;
+    // A new stream's write index starts at 0.
+    m_historyEnd = m_renderEnd = m_historyFrames = 0;
+    m_streamOffset = 0;
+    m_offsetKnown = true;
     if (pa_stream_connect_playback(m_stream, nullptr, &attributes, flags, nullptr, nullptr) < 0) {
         if (errorMessage)
             *errorMessage = pulseError(m_context);
@@ -233,6 +255,10 @@ void PulseOutput::stop()
         pa_threaded_mainloop_get_api(m_mainloop)->time_free(m_retry);
         m_retry = nullptr;
     }
+    if (m_topUp) {
+        pa_threaded_mainloop_get_api(m_mainloop)->time_free(m_topUp);
+        m_topUp = nullptr;
+    }
     closeConnection();
     pa_threaded_mainloop_unlock(m_mainloop);
     pa_threaded_mainloop_stop(m_mainloop);
@@ -254,8 +280,46 @@ void PulseOutput::wake()
         release(pa_stream_cork(m_stream, 0, nullptr, nullptr));
         m_corked = false;
         m_starting = true;
+        // The flush moved the stream's write index to where the server read: cuts wait
+        // until a timing update tells where that was.
+        m_historyFrames = 0;
+        m_historyEnd = m_renderEnd;
+        m_offsetKnown = false;
+        armTopUp();
     }
     pa_threaded_mainloop_unlock(m_mainloop);
+}
+
+int PulseOutput::cutBuffered()
+{
+    qint64 playedFrame = 0;
+    const qint64 from = earliestReplaceable(&playedFrame);
+    const int channels = m_format.channels;
+    const double rate = m_format.sampleRate;
+    const std::size_t frameBytes = sizeof(float) * std::size_t(channels);
+    const qint64 fadeFrames = std::lround(cutFadeSeconds * rate);
+    const qint64 capacity = qint64(m_history.size()) / channels;
+    if (from < 0 || from + fadeFrames > m_historyEnd)
+        return -1;
+
+    // The fade, then silence over everything written after it: the server would play what
+    // it holds there when it got there. The renderer's sound follows the fade shortly and
+    // overwrites that silence as it comes.
+    const qint64 resumeAt = from + fadeFrames + std::lround(cutSilenceSeconds * rate);
+    const qint64 tailFrames = std::min(std::max(m_historyEnd, resumeAt) - from, capacity);
+    std::fill_n(m_tail.begin(), tailFrames * channels, 0.0f);
+    for (qint64 i = 0; i < fadeFrames; ++i) {
+        const float gain = float(fadeFrames - 1 - i) / float(fadeFrames);
+        const float* source = &m_history[std::size_t(((from + i) % capacity) * channels)];
+        for (int channel = 0; channel < channels; ++channel)
+            m_tail[std::size_t(i * channels + channel)] = source[channel] * gain;
+    }
+    if (pa_stream_write(m_stream, m_tail.data(), std::size_t(tailFrames) * frameBytes, nullptr,
+                        (from + m_streamOffset) * qint64(frameBytes), PA_SEEK_ABSOLUTE) < 0)
+        return -1;
+    remember(m_tail.data(), int(tailFrames), from);
+    m_renderEnd = resumeAt;
+    return int(std::ceil(1000.0 * double(from + fadeFrames - playedFrame) / rate));
 }
 
 int PulseOutput::cutShort(const std::function<void()>& beforeRendering)
@@ -263,48 +327,138 @@ int PulseOutput::cutShort(const std::function<void()>& beforeRendering)
     if (!m_mainloop)
         return -1;
     pa_threaded_mainloop_lock(m_mainloop);
-    const auto cut = [this]() -> int {
-        if (!m_stream || !m_ready || m_corked || m_historyEnd < 0)
-            return -1;
-        const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
-        pa_usec_t played = 0;
-        if (!timing || timing->read_index_corrupt || pa_stream_get_time(m_stream, &played) < 0)
-            return -1;
-        const int channels = m_format.channels;
-        const double rate = m_format.sampleRate;
-        const std::size_t frameBytes = sizeof(float) * std::size_t(channels);
-        // What the server has taken from the stream may already sit in its own buffer,
-        // which nothing can take back: the fade starts after it.
-        const qint64 playedFrame = qint64(double(played) * rate / 1e6);
-        const double serverSeconds =
-            double(std::max(timing->configured_sink_usec, timing->sink_usec)) / 1e6;
-        const qint64 from =
-            std::max(playedFrame + qint64(std::ceil((serverSeconds + cutMarginSeconds) * rate)),
-                     qint64(timing->read_index / qint64(frameBytes)));
-        const qint64 fadeFrames = std::lround(cutFadeSeconds * rate);
-        const qint64 capacity = qint64(m_history.size()) / channels;
-        if (from < m_historyEnd - m_historyFrames || from + fadeFrames > m_historyEnd)
-            return -1;
-
-        const qint64 tailFrames = qint64(m_tail.size()) / channels;
-        std::fill(m_tail.begin(), m_tail.end(), 0.0f);
-        for (qint64 i = 0; i < fadeFrames; ++i) {
-            const float gain = float(fadeFrames - 1 - i) / float(fadeFrames);
-            const float* source = &m_history[std::size_t(((from + i) % capacity) * channels)];
-            for (int channel = 0; channel < channels; ++channel)
-                m_tail[std::size_t(i * channels + channel)] = source[channel] * gain;
-        }
-        if (pa_stream_write(m_stream, m_tail.data(), m_tail.size() * sizeof(float), nullptr,
-                            from * qint64(frameBytes), PA_SEEK_ABSOLUTE) < 0)
-            return -1;
-        remember(m_tail.data(), int(tailFrames), from);
-        return int(std::ceil(1000.0 * double(from + fadeFrames - playedFrame) / rate));
-    };
-    const int heardInMs = cut();
-    if (heardInMs >= 0 && beforeRendering)
-        beforeRendering();
+    const int heardInMs = cutBuffered();
+    if (heardInMs >= 0) {
+        if (beforeRendering)
+            beforeRendering();
+        // A little of what follows at once; the rest as the decoder gets ahead (topUp()).
+        renderAndWrite(std::size_t(std::lround(cutRenderSeconds * m_format.sampleRate)) *
+                       sizeof(float) * std::size_t(m_format.channels));
+    }
     pa_threaded_mainloop_unlock(m_mainloop);
     return heardInMs;
+}
+
+void PulseOutput::learnStreamOffset()
+{
+    if (m_offsetKnown || !m_stream)
+        return;
+    const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
+    if (!timing || timing->write_index_corrupt)
+        return;
+    const qint64 frameBytes = qint64(sizeof(float)) * m_format.channels;
+    // Until the offset is known every write is the renderer's, at the stream's end.
+    m_streamOffset = timing->write_index / frameBytes - m_renderEnd;
+    m_offsetKnown = true;
+}
+
+void PulseOutput::waitForTiming()
+{
+    Waiting waiting{m_mainloop};
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_mainloop);
+    timeval deadline;
+    pa_timeval_add(pa_gettimeofday(&deadline), timingTimeout);
+    pa_time_event* timeout = api->time_new(
+        api, &deadline,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* state) { Waiting::end(state); },
+        &waiting);
+    pa_operation* update = pa_stream_update_timing_info(
+        m_stream, [](pa_stream*, int, void* state) { Waiting::end(state); }, &waiting);
+    while (update && !waiting.over)
+        pa_threaded_mainloop_wait(m_mainloop);
+    if (update) {
+        // Its callback must not find `waiting` gone.
+        if (pa_operation_get_state(update) == PA_OPERATION_RUNNING)
+            pa_operation_cancel(update);
+        pa_operation_unref(update);
+    }
+    api->time_free(timeout);
+}
+
+qint64 PulseOutput::earliestReplaceable(qint64* playedFrame)
+{
+    learnStreamOffset();
+    if (!m_stream || !m_ready || m_corked || !m_offsetKnown)
+        return -1;
+    const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
+    pa_usec_t played = 0;
+    if (!timing || timing->read_index_corrupt || pa_stream_get_time(m_stream, &played) < 0)
+        return -1;
+    const double rate = m_format.sampleRate;
+    const qint64 frameBytes = qint64(sizeof(float)) * m_format.channels;
+    // What the server has taken from the stream may already sit in its own buffer, which
+    // nothing can take back: replacing starts after it.
+    *playedFrame = qint64(double(played) * rate / 1e6) - m_streamOffset;
+    const double serverSeconds =
+        double(std::max(timing->configured_sink_usec, timing->sink_usec)) / 1e6;
+    const qint64 from =
+        std::max(*playedFrame + qint64(std::ceil((serverSeconds + cutMarginSeconds) * rate)),
+                 qint64(timing->read_index / frameBytes) - m_streamOffset);
+    return from >= m_historyEnd - m_historyFrames ? from : -1;
+}
+
+int PulseOutput::renderAgain()
+{
+    if (!m_mainloop)
+        return -1;
+    pa_threaded_mainloop_lock(m_mainloop);
+    const qint64 renderEndBefore = m_renderEnd;
+    const auto replace = [this]() -> int {
+        qint64 playedFrame = 0;
+        const qint64 from = earliestReplaceable(&playedFrame);
+        const int channels = m_format.channels;
+        const double rate = m_format.sampleRate;
+        const qint64 fadeFrames = std::lround(cutFadeSeconds * rate);
+        // Only the renderer's own sound is rendered again, not a cut's fade and silence.
+        if (from < 0 || from + fadeFrames > m_renderEnd)
+            return -1;
+        const auto again = m_renderer->renderAgain(m_renderEnd - from, m_again.data(),
+                                                   int(m_again.size()) / channels);
+        if (again.framesBack < 0)
+            return -1;
+        const qint64 start = m_renderEnd - again.framesBack;
+        // From what was buffered into the new sound.
+        const qint64 capacity = qint64(m_history.size()) / channels;
+        const qint64 overlap = std::min({fadeFrames, qint64(again.frames), m_historyEnd - start});
+        for (qint64 i = 0; i < overlap; ++i) {
+            const float share = float(i + 1) / float(overlap + 1);
+            const float* before = &m_history[std::size_t(((start + i) % capacity) * channels)];
+            for (int channel = 0; channel < channels; ++channel) {
+                float& sample = m_again[std::size_t(i * channels + channel)];
+                sample = before[channel] * (1 - share) + sample * share;
+            }
+        }
+        const std::size_t frameBytes = sizeof(float) * std::size_t(channels);
+        m_renderEnd = start + again.frames;
+        if (pa_stream_write(m_stream, m_again.data(), std::size_t(again.frames) * frameBytes,
+                            nullptr, (start + m_streamOffset) * qint64(frameBytes),
+                            PA_SEEK_ABSOLUTE) < 0)
+            return -1;
+        remember(m_again.data(), again.frames, start);
+        return int(std::ceil(1000.0 * double(start + fadeFrames - playedFrame) / rate));
+    };
+    const int heardInMs = replace();
+    // The old sound after what was rendered again is replaced as well, by what follows.
+    if (heardInMs >= 0 && renderEndBefore > m_renderEnd)
+        renderAndWrite(std::size_t(renderEndBefore - m_renderEnd) * sizeof(float) *
+                       std::size_t(m_format.channels));
+    pa_threaded_mainloop_unlock(m_mainloop);
+    return heardInMs;
+}
+
+double PulseOutput::aheadSeconds()
+{
+    if (!m_mainloop)
+        return 0;
+    pa_threaded_mainloop_lock(m_mainloop);
+    pa_usec_t played = 0;
+    double ahead = 0;
+    if (m_stream && m_ready && !m_corked && m_offsetKnown &&
+        pa_stream_get_time(m_stream, &played) >= 0)
+        ahead = std::max(0.0, double(m_renderEnd + m_streamOffset) / m_format.sampleRate -
+                                  double(played) / 1e6);
+    pa_threaded_mainloop_unlock(m_mainloop);
+    return ahead;
 }
 
 void PulseOutput::remember(const float* frames, int count, qint64 position)
@@ -312,20 +466,15 @@ void PulseOutput::remember(const float* frames, int count, qint64 position)
     const int channels = m_format.channels;
     const qint64 capacity = qint64(m_history.size()) / channels;
     const qint64 oldest = m_historyEnd - m_historyFrames;
-    if (position < 0) {
-        m_historyEnd = -1;
-        m_historyFrames = 0;
-        return;
-    }
-    // Writing over the end of what is kept (a cut) keeps what lies before.
-    m_historyFrames =
-        m_historyEnd >= 0 && position >= oldest && position <= m_historyEnd ? position - oldest : 0;
     for (int i = int(std::max<qint64>(0, count - capacity)); i < count; ++i) {
         float* target = &m_history[std::size_t(((position + i) % capacity) * channels)];
         std::copy_n(frames + std::size_t(i) * std::size_t(channels), channels, target);
     }
-    m_historyEnd = position + count;
-    m_historyFrames = std::min(capacity, m_historyFrames + count);
+    // What lies after a write that went back stays in the stream, and is kept here too.
+    const qint64 end = std::max(m_historyEnd, position + count);
+    const qint64 first = position >= oldest ? oldest : position;
+    m_historyEnd = end;
+    m_historyFrames = std::min(capacity, end - first);
 }
 
 void PulseOutput::scheduleReconnect()
@@ -379,6 +528,7 @@ void PulseOutput::onStreamState(pa_stream* stream, void* self)
             ++output->m_reconnections;
         output->m_everReady = true;
         output->m_ready = true;
+        output->armTopUp();
     } else if (!PA_STREAM_IS_GOOD(state)) {
         output->m_ready = false;
         output->scheduleReconnect();
@@ -386,37 +536,92 @@ void PulseOutput::onStreamState(pa_stream* stream, void* self)
     pa_threaded_mainloop_signal(output->m_mainloop, 0);
 }
 
-void PulseOutput::onWrite(pa_stream* stream, std::size_t bytes, void* self)
+void PulseOutput::onWrite(pa_stream*, std::size_t bytes, void* self)
 {
     auto* output = static_cast<PulseOutput*>(self);
-    if (!output->m_renderer || output->m_corked)
+    if (output->m_renderer && !output->m_corked)
+        output->renderAndWrite(bytes);
+}
+
+void PulseOutput::armTopUp()
+{
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_mainloop);
+    timeval when;
+    pa_timeval_add(pa_gettimeofday(&when), topUpInterval);
+    if (m_topUp) {
+        api->time_restart(m_topUp, &when);
         return;
-    const std::size_t frameBytes = sizeof(float) * std::size_t(output->m_format.channels);
+    }
+    m_topUp = api->time_new(
+        api, &when,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
+            auto* output = static_cast<PulseOutput*>(self);
+            output->topUp();
+            // Resting, the stream needs nothing until wake().
+            if (!output->m_corked)
+                output->armTopUp();
+        },
+        this);
+}
+
+void PulseOutput::topUp()
+{
+    // libpulse counts a write that goes back (a cut, a render again) as new data and then
+    // leaves that much of the server's next requests unanswered: the fill is kept up here
+    // too, from where the stream really is.
+    learnStreamOffset();
+    if (!m_renderer || !m_stream || !m_ready || m_corked || !m_offsetKnown)
+        return;
+    const pa_buffer_attr* attributes = pa_stream_get_buffer_attr(m_stream);
+    pa_usec_t played = 0;
+    if (!attributes || pa_stream_get_time(m_stream, &played) < 0)
+        return;
+    const qint64 frameBytes = qint64(sizeof(float)) * m_format.channels;
+    const qint64 playedFrame = qint64(double(played) * m_format.sampleRate / 1e6) - m_streamOffset;
+    const qint64 missing = attributes->tlength / frameBytes - (m_renderEnd - playedFrame);
+    if (missing >= qint64(attributes->minreq) / frameBytes)
+        renderAndWrite(std::size_t(missing * frameBytes));
+}
+
+void PulseOutput::renderAndWrite(std::size_t bytes)
+{
+    const std::size_t frameBytes = sizeof(float) * std::size_t(m_format.channels);
     RenderTiming timing;
-    if (const pa_buffer_attr* attributes = pa_stream_get_buffer_attr(stream))
+    if (const pa_buffer_attr* attributes = pa_stream_get_buffer_attr(m_stream))
         timing.latencyFrames = double(attributes->tlength / frameBytes);
+    // A stream not yet playing (opened, or flushed) waits for a buffer's worth anyway.
+    pa_usec_t played = 0;
+    if (m_starting)
+        timing.aheadFrames = timing.latencyFrames;
+    else if (m_offsetKnown && pa_stream_get_time(m_stream, &played) >= 0)
+        timing.aheadFrames = std::max(0.0, double(m_renderEnd + m_streamOffset) -
+                                               double(played) * m_format.sampleRate / 1e6);
     while (bytes >= frameBytes) {
         void* data = nullptr;
         std::size_t size = bytes;
-        if (pa_stream_begin_write(stream, &data, &size) < 0 || !data)
+        if (pa_stream_begin_write(m_stream, &data, &size) < 0 || !data)
             return;
         const int frames = int(std::min(size, bytes) / frameBytes);
         if (frames == 0) {
-            pa_stream_cancel_write(stream);
+            pa_stream_cancel_write(m_stream);
             return;
         }
-        const bool active = output->m_renderer->render(static_cast<float*>(data), frames, timing);
-        const pa_timing_info* positions = pa_stream_get_timing_info(stream);
-        output->remember(static_cast<const float*>(data), frames,
-                         positions && !positions->write_index_corrupt
-                             ? qint64(positions->write_index / qint64(frameBytes))
-                             : -1);
-        pa_stream_write(stream, data, std::size_t(frames) * frameBytes, nullptr, 0,
-                        PA_SEEK_RELATIVE);
+        const bool active = m_renderer->render(static_cast<float*>(data), frames, timing);
+        const qint64 position = m_renderEnd;
+        remember(static_cast<const float*>(data), frames, position);
+        m_renderEnd += frames;
+        // Where the stream's own index is unknown (after a flush) it is at our end.
+        if (m_offsetKnown)
+            pa_stream_write(m_stream, data, std::size_t(frames) * frameBytes, nullptr,
+                            (position + m_streamOffset) * qint64(frameBytes), PA_SEEK_ABSOLUTE);
+        else
+            pa_stream_write(m_stream, data, std::size_t(frames) * frameBytes, nullptr, 0,
+                            PA_SEEK_RELATIVE);
+        learnStreamOffset();
         bytes -= std::size_t(frames) * frameBytes;
         if (!active) {
-            release(pa_stream_cork(stream, 1, nullptr, nullptr));
-            output->m_corked = true;
+            release(pa_stream_cork(m_stream, 1, nullptr, nullptr));
+            m_corked = true;
             return;
         }
     }

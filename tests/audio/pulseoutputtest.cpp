@@ -210,5 +210,73 @@ TEST(PulseOutputTest, PauseSeekAndCloseAreHeardAtOnceWithoutAClick)
     }
 }
 
+// A setting changed while the stream holds far more than 150 ms: what it holds is rendered
+// again, so the change is heard at once, and the crossfade into it does not click.
+TEST(PulseOutputTest, SettingsChangesAreHeardAtOnceWithoutAClick)
+{
+    if (!PrivatePulseServer::isAvailable())
+        GTEST_SKIP() << "pulseaudio is not installed";
+    QTemporaryDir folder;
+    const QString sine =
+        writeSignal(folder, QStringLiteral("sine.wav"), QStringLiteral("sin(2*PI*440*t)"),
+                    qint64(6 * rate), rate, {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")});
+    ASSERT_FALSE(sine.isEmpty());
+    PrivatePulseServer server;
+    ASSERT_TRUE(server.start());
+    AudioEngine engine(std::make_unique<PulseOutput>());
+    QString error;
+    ASSERT_TRUE(engine.start(&error)) << error.toStdString();
+    const auto wait = [](int ms) { waitUntil([] { return false; }, ms); };
+
+    MonitorRecorder recorder;
+    engine.player().scheduleSegment(AudioFile::open(sine, nullptr), 0, 6 * rate,
+                                    [](PlayerNode::SegmentEnd) {});
+    engine.player().play();
+    wait(1500);
+    const qint64 loweredAt = recorder.frames();
+    engine.setVolume(0.5);
+    wait(1000);
+    const qint64 raisedAt = recorder.frames();
+    engine.setVolume(1.0);
+    wait(1000);
+    // A new speed is rendered again through fresh effects, warmed up on what came before.
+    const qint64 slowedAt = recorder.frames();
+    engine.setRate(0.85);
+    wait(600);
+    EXPECT_EQ(engine.underruns(), 0u);
+    const std::vector<float> heard = recorder.finish().left;
+
+    const double steadyStep = 2 * std::sin(std::numbers::pi * 440 / rate);
+    constexpr std::size_t window = 100; // about one period
+    const struct
+    {
+        const char* change;
+        qint64 calledAt;
+        float before, after;
+    } changes[] = {{"lower", loweredAt, 1.0f, 0.5f}, {"raise", raisedAt, 0.5f, 1.0f}};
+    for (const auto& [change, calledAt, before, after] : changes) {
+        SCOPED_TRACE(change);
+        const auto calledFrom = std::size_t(calledAt - rate / 10);
+        ASSERT_NEAR(peakIn(heard, calledFrom, window), before, 0.02) << "steady before";
+        // The first period past the middle between the two levels.
+        std::size_t changedAt = calledFrom;
+        const auto isBefore = [&](float peak) {
+            return before > after ? peak > (before + after) / 2 : peak < (before + after) / 2;
+        };
+        while (changedAt + window <= heard.size() && isBefore(peakIn(heard, changedAt, window)))
+            changedAt += window;
+        ASSERT_LT(changedAt + window, heard.size()) << "never changed";
+        EXPECT_LE(double(qint64(changedAt) - calledAt) * 1000 / rate, 150.0);
+        EXPECT_NEAR(peakIn(heard, changedAt + rate / 10, rate / 10), after, 0.02);
+        EXPECT_LE(largestStep(heard, changedAt - rate / 20, changedAt + rate / 20),
+                  steadyStep * 1.06);
+    }
+    // The stretched sine does not break off around the change (the crossfade into it may
+    // dip a little where the two are out of phase).
+    for (qint64 at = slowedAt - rate / 10; at < slowedAt + rate / 2; at += window)
+        ASSERT_GT(peakIn(heard, std::size_t(at), window), 0.6f)
+            << "at " << (at - slowedAt) * 1000 / rate << " ms after the change";
+}
+
 } // namespace
 } // namespace calmcove
