@@ -136,27 +136,44 @@ TEST(PulseOutputTest, RenderThreadRunsInRealTimeUnlessSwitchedOff)
     qunsetenv("CALMCOVE_REALTIME_AUDIO");
 }
 
+// A full-scale 440 Hz sine of 8 s, and an engine on a private server to play it.
+class PulseSineTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!PrivatePulseServer::isAvailable())
+            GTEST_SKIP() << "pulseaudio is not installed";
+        const QString path = writeSignal(m_folder, QStringLiteral("sine.wav"),
+                                         QStringLiteral("sin(2*PI*440*t)"), qint64(8 * rate), rate,
+                                         {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")});
+        ASSERT_FALSE(path.isEmpty());
+        m_sine = AudioFile::open(path, nullptr);
+        ASSERT_TRUE(m_server.start());
+        QString error;
+        ASSERT_TRUE(m_engine.start(&error)) << error.toStdString();
+    }
+    static void wait(int ms)
+    {
+        waitUntil([] { return false; }, ms);
+    }
+
+    // The largest sample-to-sample step of the steady sine.
+    const double steadyStep = 2 * std::sin(std::numbers::pi * 440 / rate);
+    QTemporaryDir m_folder;
+    std::shared_ptr<const AudioFile> m_sine;
+    PrivatePulseServer m_server;
+    AudioEngine m_engine{std::make_unique<PulseOutput>()};
+};
+
 // Interruptions through the sound server's buffer: a full-scale 440 Hz sine paused, resumed,
 // moved to another position and closed. Each is heard within 50 ms of the call although the
 // stream buffers more than that, and its fade steps no further from one sample to the next
 // than the steady sine does.
-TEST(PulseOutputTest, PauseSeekAndCloseAreHeardAtOnceWithoutAClick)
+TEST_F(PulseSineTest, PauseSeekAndCloseAreHeardAtOnceWithoutAClick)
 {
-    if (!PrivatePulseServer::isAvailable())
-        GTEST_SKIP() << "pulseaudio is not installed";
-    QTemporaryDir folder;
-    const QString sine =
-        writeSignal(folder, QStringLiteral("sine.wav"), QStringLiteral("sin(2*PI*440*t)"),
-                    qint64(8 * rate), rate, {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")});
-    ASSERT_FALSE(sine.isEmpty());
-    const auto file = AudioFile::open(sine, nullptr);
-    PrivatePulseServer server;
-    ASSERT_TRUE(server.start());
-    AudioEngine engine(std::make_unique<PulseOutput>());
-    QString error;
-    ASSERT_TRUE(engine.start(&error)) << error.toStdString();
-    const auto wait = [](int ms) { waitUntil([] { return false; }, ms); };
-
+    AudioEngine& engine = m_engine;
+    const auto& file = m_sine;
     MonitorRecorder recorder;
     engine.player().scheduleSegment(file, 0, 8 * rate, [](PlayerNode::SegmentEnd) {});
     engine.player().play();
@@ -178,7 +195,6 @@ TEST(PulseOutputTest, PauseSeekAndCloseAreHeardAtOnceWithoutAClick)
     wait(200);
     const std::vector<float> heard = recorder.finish().left;
 
-    const double steadyStep = 2 * std::sin(std::numbers::pi * 440 / rate);
     constexpr double stepTolerance = 1.06;
     constexpr std::size_t window = 100; // about one period
     const qint64 start = firstAbove(heard, 0.5f);
@@ -212,25 +228,11 @@ TEST(PulseOutputTest, PauseSeekAndCloseAreHeardAtOnceWithoutAClick)
 
 // A setting changed while the stream holds far more than 150 ms: what it holds is rendered
 // again, so the change is heard at once, and the crossfade into it does not click.
-TEST(PulseOutputTest, SettingsChangesAreHeardAtOnceWithoutAClick)
+TEST_F(PulseSineTest, SettingsChangesAreHeardAtOnceWithoutAClick)
 {
-    if (!PrivatePulseServer::isAvailable())
-        GTEST_SKIP() << "pulseaudio is not installed";
-    QTemporaryDir folder;
-    const QString sine =
-        writeSignal(folder, QStringLiteral("sine.wav"), QStringLiteral("sin(2*PI*440*t)"),
-                    qint64(6 * rate), rate, {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")});
-    ASSERT_FALSE(sine.isEmpty());
-    PrivatePulseServer server;
-    ASSERT_TRUE(server.start());
-    AudioEngine engine(std::make_unique<PulseOutput>());
-    QString error;
-    ASSERT_TRUE(engine.start(&error)) << error.toStdString();
-    const auto wait = [](int ms) { waitUntil([] { return false; }, ms); };
-
+    AudioEngine& engine = m_engine;
     MonitorRecorder recorder;
-    engine.player().scheduleSegment(AudioFile::open(sine, nullptr), 0, 6 * rate,
-                                    [](PlayerNode::SegmentEnd) {});
+    engine.player().scheduleSegment(m_sine, 0, 8 * rate, [](PlayerNode::SegmentEnd) {});
     engine.player().play();
     wait(1500);
     const qint64 loweredAt = recorder.frames();
@@ -246,7 +248,6 @@ TEST(PulseOutputTest, SettingsChangesAreHeardAtOnceWithoutAClick)
     EXPECT_EQ(engine.underruns(), 0u);
     const std::vector<float> heard = recorder.finish().left;
 
-    const double steadyStep = 2 * std::sin(std::numbers::pi * 440 / rate);
     constexpr std::size_t window = 100; // about one period
     const struct
     {
