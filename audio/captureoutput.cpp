@@ -26,4 +26,19 @@ bool CaptureOutput::render(int frames)
     return active;
 }
 
+qint64 CaptureOutput::renderTailAgain(qint64 framesBack)
+{
+    const auto channels = std::size_t(m_format.channels);
+    if (!m_renderer || !m_keep || std::size_t(framesBack) * channels > m_audio.size())
+        return -1;
+    std::vector<float> again(std::size_t(framesBack) * channels);
+    const auto rerendered = m_renderer->renderAgain(framesBack, again.data(), int(framesBack));
+    if (rerendered.framesBack < 0)
+        return -1;
+    m_audio.resize(m_audio.size() - std::size_t(rerendered.framesBack) * channels);
+    m_audio.insert(m_audio.end(), again.begin(),
+                   again.begin() + std::ptrdiff_t(std::size_t(rerendered.frames) * channels));
+    return rerendered.framesBack;
+}
+
 } // namespace calmcove

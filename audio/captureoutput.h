@@ -25,6 +25,11 @@ public:
     // for its decoder rather than playing a gap. Returns false when the engine reported
     // silence until the next wake(). Does nothing unless started.
     bool render(int frames);
+    // Has the engine render again, with its settings as they are now, what it rendered in
+    // the last framesBack frames at most (from the start of a block), in place of that in
+    // audio(); the next render() goes on after it. Returns how many frames were replaced,
+    // or -1 when the engine could not.
+    qint64 renderTailAgain(qint64 framesBack);
     // Everything rendered so far (interleaved stereo), unless constructed not to keep it.
     const std::vector<float>& audio() const { return m_audio; }
     void clearAudio() { m_audio.clear(); }

@@ -221,5 +221,43 @@ TEST(SoundChainTest, ChangesGlideInWithinFiftyMillisecondsWithoutClicks)
     }
 }
 
+// What the output holds is rendered again from the sound the chain kept: with the same
+// settings it is the same sound, and a new setting holds from the first frame rendered again.
+TEST(SoundChainTest, RenderingAgainGivesTheSameSoundOrTheNewSettingFromItsStart)
+{
+    QTemporaryDir folder;
+    const QString tone = writeTone(folder, "tone.wav", 330, 3.0);
+    OfflineEngine offline;
+    offline.neutral();
+    offline.engine().setEqualiserGains(6, -3, 2);
+    offline.scheduleFile(tone);
+    offline.player().play();
+    offline.render(2 * rate);
+    const std::vector<float> before = offline.channel(0);
+
+    // Same settings: the same sound, and the render after it goes on seamlessly.
+    const qint64 replaced = offline.capture().renderTailAgain(rate / 2);
+    ASSERT_GT(replaced, rate / 4);
+    ASSERT_LE(replaced, rate / 2);
+    offline.render(qint64(before.size()) - qint64(offline.channel(0).size()));
+    const std::vector<float> again = offline.channel(0);
+    ASSERT_EQ(again.size(), before.size());
+    double largestDifference = 0;
+    for (std::size_t i = 0; i < before.size(); ++i)
+        largestDifference = std::max(largestDifference, double(std::fabs(again[i] - before[i])));
+    EXPECT_LT(largestDifference, 1e-4);
+
+    // Half the volume: half the level from where it was rendered again.
+    offline.engine().setVolume(0.5);
+    const qint64 halved = offline.capture().renderTailAgain(rate / 2);
+    ASSERT_GT(halved, 0);
+    const std::vector<float> quieter = offline.channel(0);
+    const std::size_t from = again.size() - std::size_t(halved);
+    EXPECT_NEAR(toneAmplitude(quieter, from, std::size_t(halved) / 2, 330, rate),
+                toneAmplitude(before, from, std::size_t(halved) / 2, 330, rate) / 2, 0.005);
+    EXPECT_NEAR(toneAmplitude(quieter, from - rate / 10, rate / 10, 330, rate),
+                toneAmplitude(before, from - rate / 10, rate / 10, 330, rate), 0.005);
+}
+
 } // namespace
 } // namespace calmcove
