@@ -13,8 +13,8 @@ constexpr pa_usec_t connectTimeout = 5'000'000;
 constexpr pa_usec_t retryInterval = 1'000'000;
 // How long start() waits at most for the server to tell where the stream is.
 constexpr pa_usec_t timingTimeout = 1'000'000;
-// Enough for any buffer the server grants for our request.
-constexpr double historySeconds = 2.0;
+// Enough for the buffer we ask for, and what a refill may write beyond it.
+constexpr double historySeconds = 1.25;
 // How often the stream's fill is checked besides the server's requests.
 constexpr pa_usec_t topUpInterval = 100'000;
 // Silence between a cut's fade and the sound that follows it, and how much of that sound
@@ -66,8 +66,7 @@ bool PulseOutput::start(const AudioFormat& format, Renderer* renderer, QString* 
     m_renderer = renderer;
     m_history.assign(std::size_t(historySeconds * format.sampleRate) * std::size_t(format.channels),
                      0.0f);
-    m_again.assign(m_history.size(), 0.0f);
-    m_tail.assign(m_history.size(), 0.0f);
+    m_rewrite.assign(m_history.size(), 0.0f);
     m_mainloop = pa_threaded_mainloop_new();
     if (m_mainloop)
         pa_threaded_mainloop_set_name(m_mainloop, "calmcove-audio");
@@ -307,17 +306,17 @@ int PulseOutput::cutBuffered()
     // overwrites that silence as it comes.
     const qint64 resumeAt = from + fadeFrames + std::lround(cutSilenceSeconds * rate);
     const qint64 tailFrames = std::min(std::max(m_historyEnd, resumeAt) - from, capacity);
-    std::fill_n(m_tail.begin(), tailFrames * channels, 0.0f);
+    std::fill_n(m_rewrite.begin(), tailFrames * channels, 0.0f);
     for (qint64 i = 0; i < fadeFrames; ++i) {
         const float gain = float(fadeFrames - 1 - i) / float(fadeFrames);
         const float* source = &m_history[std::size_t(((from + i) % capacity) * channels)];
         for (int channel = 0; channel < channels; ++channel)
-            m_tail[std::size_t(i * channels + channel)] = source[channel] * gain;
+            m_rewrite[std::size_t(i * channels + channel)] = source[channel] * gain;
     }
-    if (pa_stream_write(m_stream, m_tail.data(), std::size_t(tailFrames) * frameBytes, nullptr,
+    if (pa_stream_write(m_stream, m_rewrite.data(), std::size_t(tailFrames) * frameBytes, nullptr,
                         (from + m_streamOffset) * qint64(frameBytes), PA_SEEK_ABSOLUTE) < 0)
         return -1;
-    remember(m_tail.data(), int(tailFrames), from);
+    remember(m_rewrite.data(), int(tailFrames), from);
     m_renderEnd = resumeAt;
     return int(std::ceil(1000.0 * double(from + fadeFrames - playedFrame) / rate));
 }
@@ -412,8 +411,8 @@ int PulseOutput::renderAgain()
         // Only the renderer's own sound is rendered again, not a cut's fade and silence.
         if (from < 0 || from + fadeFrames > m_renderEnd)
             return -1;
-        const auto again = m_renderer->renderAgain(m_renderEnd - from, m_again.data(),
-                                                   int(m_again.size()) / channels);
+        const auto again = m_renderer->renderAgain(m_renderEnd - from, m_rewrite.data(),
+                                                   int(m_rewrite.size()) / channels);
         if (again.framesBack < 0)
             return -1;
         const qint64 start = m_renderEnd - again.framesBack;
@@ -424,17 +423,17 @@ int PulseOutput::renderAgain()
             const float share = float(i + 1) / float(overlap + 1);
             const float* before = &m_history[std::size_t(((start + i) % capacity) * channels)];
             for (int channel = 0; channel < channels; ++channel) {
-                float& sample = m_again[std::size_t(i * channels + channel)];
+                float& sample = m_rewrite[std::size_t(i * channels + channel)];
                 sample = before[channel] * (1 - share) + sample * share;
             }
         }
         const std::size_t frameBytes = sizeof(float) * std::size_t(channels);
         m_renderEnd = start + again.frames;
-        if (pa_stream_write(m_stream, m_again.data(), std::size_t(again.frames) * frameBytes,
+        if (pa_stream_write(m_stream, m_rewrite.data(), std::size_t(again.frames) * frameBytes,
                             nullptr, (start + m_streamOffset) * qint64(frameBytes),
                             PA_SEEK_ABSOLUTE) < 0)
             return -1;
-        remember(m_again.data(), again.frames, start);
+        remember(m_rewrite.data(), again.frames, start);
         return int(std::ceil(1000.0 * double(start + fadeFrames - playedFrame) / rate));
     };
     const int heardInMs = replace();

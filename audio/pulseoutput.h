@@ -117,8 +117,8 @@ private:
     qint64 m_renderEnd = 0;
     qint64 m_streamOffset = 0;
     bool m_offsetKnown = true;
-    std::vector<float> m_again; // the renderer's sound rendered again
-    std::vector<float> m_tail;  // the faded tail of a cut, built without allocating
+    // What a cut or a render again writes over the buffer, built without allocating.
+    std::vector<float> m_rewrite;
 
     std::atomic<std::uint64_t> m_underruns{0};
     std::atomic<int> m_reconnections{0};

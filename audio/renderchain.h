@@ -42,7 +42,7 @@ public:
     static constexpr double idleAfterSeconds = 0.3;
     // How much of the player's sound is kept for renderAgain(): the output's buffer, the
     // warm-up before it and what is left over for the next render.
-    static constexpr double keptSeconds = 2.5;
+    static constexpr double keptSeconds = 2.0;
     // Sound run through the fresh effects before the point rendered again, so that their
     // filters and the reverb's tail are filled as they would have been.
     static constexpr double warmUpSeconds = 0.5;
