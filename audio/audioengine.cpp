@@ -101,7 +101,9 @@ std::optional<qint64> PlayerNode::sampleTime() const
 AudioEngine::AudioEngine(std::unique_ptr<AudioOutput> output, int sampleRate, QObject* parent)
     : QObject(parent), m_sampleRate(sampleRate), m_output(std::move(output)),
       m_decoderWakeup(std::make_unique<Wakeup>()),
-      m_chain(std::make_unique<RenderChain>(sampleRate, *m_decoderWakeup)), m_player(*this)
+      m_chain(std::make_unique<RenderChain>(sampleRate, *m_decoderWakeup,
+                                            m_output && m_output->rendersAgain())),
+      m_player(*this)
 {
     // What the output has buffered was rendered with the old settings: rendered again, the
     // new ones are heard at once instead of after the buffer.

@@ -97,6 +97,9 @@ public:
     // settings are then heard at once instead of after the buffer. Returns the milliseconds
     // until the new sound is heard, or -1 when nothing was replaced.
     virtual int renderAgain() { return -1; }
+    // Whether renderAgain() (or a test's equivalent) may ever ask for sound rendered again:
+    // the renderer keeps its recent sound for it only then.
+    virtual bool rendersAgain() const { return false; }
     // Main thread: how long until the last frame render() delivered is heard (0: unknown).
     virtual double aheadSeconds() { return 0; }
     // Any thread: times the device ran dry although the engine was asked in time.

@@ -20,6 +20,7 @@ public:
     void stop() override { m_renderer = nullptr; }
     void wake() override {}
     bool rendersByItself() const override { return false; }
+    bool rendersAgain() const override { return true; }
 
     // Renders frames (in blocks of at most 512) without real-time pacing; the engine waits
     // for its decoder rather than playing a gap. Returns false when the engine reported

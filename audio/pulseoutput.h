@@ -50,6 +50,7 @@ public:
     void wake() override;
     int cutShort(const std::function<void()>& beforeRendering) override;
     int renderAgain() override;
+    bool rendersAgain() const override { return true; }
     double aheadSeconds() override;
     std::uint64_t underruns() const override { return m_underruns.load(); }
     // Any thread: times the connection was re-established after a loss.

@@ -41,9 +41,9 @@ private:
 
 } // namespace
 
-RenderChain::RenderChain(int sampleRate, Wakeup& decoderWakeup)
+RenderChain::RenderChain(int sampleRate, Wakeup& decoderWakeup, bool keepSound)
     : m_sampleRate(sampleRate), m_player(sampleRate, maxBlockFrames, decoderWakeup),
-      m_replay(m_player, int(keptSeconds * sampleRate)), m_equaliser(sampleRate),
+      m_replay(m_player, keepSound ? int(keptSeconds * sampleRate) : 0), m_equaliser(sampleRate),
       m_source(m_replay, m_equaliser), m_stretch(sampleRate, maxBlockFrames), m_reverb(sampleRate),
       m_blockStarts(blockStartCapacity)
 {}

@@ -47,7 +47,8 @@ public:
     // filters and the reverb's tail are filled as they would have been.
     static constexpr double warmUpSeconds = 0.5;
 
-    RenderChain(int sampleRate, Wakeup& decoderWakeup);
+    // keepSound: keep the player's recent sound for renderAgain() (else it cannot).
+    RenderChain(int sampleRate, Wakeup& decoderWakeup, bool keepSound);
 
     ChainParameters& parameters() { return m_parameters; }
     PlayerStage& player() { return m_player; }

@@ -15,6 +15,7 @@ namespace calmcove {
 class ReplaySource final : public FrameSource
 {
 public:
+    // capacityFrames 0 keeps nothing: every pull goes to the player.
     ReplaySource(FrameSource& player, int capacityFrames);
 
     // Render thread (or the main thread while the render thread is held off).
