@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <pulse/pulseaudio.h>
 #include <QCoreApplication>
 #include <unistd.h>
@@ -374,20 +375,27 @@ void PulseOutput::waitForTiming()
     api->time_free(timeout);
 }
 
-qint64 PulseOutput::earliestReplaceable(qint64* playedFrame)
+std::optional<qint64> PulseOutput::playingFrame()
 {
     learnStreamOffset();
-    if (!m_stream || !m_ready || m_corked || !m_offsetKnown)
-        return -1;
-    const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
     pa_usec_t played = 0;
-    if (!timing || timing->read_index_corrupt || pa_stream_get_time(m_stream, &played) < 0)
+    if (!m_stream || !m_ready || m_corked || !m_offsetKnown ||
+        pa_stream_get_time(m_stream, &played) < 0)
+        return std::nullopt;
+    return qint64(double(played) * m_format.sampleRate / 1e6) - m_streamOffset;
+}
+
+qint64 PulseOutput::earliestReplaceable(qint64* playedFrame)
+{
+    const std::optional<qint64> playing = playingFrame();
+    const pa_timing_info* timing = m_stream ? pa_stream_get_timing_info(m_stream) : nullptr;
+    if (!playing || !timing || timing->read_index_corrupt)
         return -1;
     const double rate = m_format.sampleRate;
     const qint64 frameBytes = qint64(sizeof(float)) * m_format.channels;
     // What the server has taken from the stream may already sit in its own buffer, which
     // nothing can take back: replacing starts after it.
-    *playedFrame = qint64(double(played) * rate / 1e6) - m_streamOffset;
+    *playedFrame = *playing;
     const double serverSeconds =
         double(std::max(timing->configured_sink_usec, timing->sink_usec)) / 1e6;
     const qint64 from =
@@ -450,14 +458,10 @@ double PulseOutput::aheadSeconds()
     if (!m_mainloop)
         return 0;
     pa_threaded_mainloop_lock(m_mainloop);
-    pa_usec_t played = 0;
-    double ahead = 0;
-    if (m_stream && m_ready && !m_corked && m_offsetKnown &&
-        pa_stream_get_time(m_stream, &played) >= 0)
-        ahead = std::max(0.0, double(m_renderEnd + m_streamOffset) / m_format.sampleRate -
-                                  double(played) / 1e6);
+    const std::optional<qint64> playing = playingFrame();
+    const double ahead = playing ? double(std::max<qint64>(m_renderEnd - *playing, 0)) : 0.0;
     pa_threaded_mainloop_unlock(m_mainloop);
-    return ahead;
+    return ahead / m_format.sampleRate;
 }
 
 void PulseOutput::remember(const float* frames, int count, qint64 position)
@@ -568,16 +572,12 @@ void PulseOutput::topUp()
     // libpulse counts a write that goes back (a cut, a render again) as new data and then
     // leaves that much of the server's next requests unanswered: the fill is kept up here
     // too, from where the stream really is.
-    learnStreamOffset();
-    if (!m_renderer || !m_stream || !m_ready || m_corked || !m_offsetKnown)
-        return;
-    const pa_buffer_attr* attributes = pa_stream_get_buffer_attr(m_stream);
-    pa_usec_t played = 0;
-    if (!attributes || pa_stream_get_time(m_stream, &played) < 0)
+    const std::optional<qint64> playing = playingFrame();
+    const pa_buffer_attr* attributes = m_stream ? pa_stream_get_buffer_attr(m_stream) : nullptr;
+    if (!m_renderer || !playing || !attributes)
         return;
     const qint64 frameBytes = qint64(sizeof(float)) * m_format.channels;
-    const qint64 playedFrame = qint64(double(played) * m_format.sampleRate / 1e6) - m_streamOffset;
-    const qint64 missing = attributes->tlength / frameBytes - (m_renderEnd - playedFrame);
+    const qint64 missing = attributes->tlength / frameBytes - (m_renderEnd - *playing);
     if (missing >= qint64(attributes->minreq) / frameBytes)
         renderAndWrite(std::size_t(missing * frameBytes));
 }
@@ -589,12 +589,10 @@ void PulseOutput::renderAndWrite(std::size_t bytes)
     if (const pa_buffer_attr* attributes = pa_stream_get_buffer_attr(m_stream))
         timing.latencyFrames = double(attributes->tlength / frameBytes);
     // A stream not yet playing (opened, or flushed) waits for a buffer's worth anyway.
-    pa_usec_t played = 0;
     if (m_starting)
         timing.aheadFrames = timing.latencyFrames;
-    else if (m_offsetKnown && pa_stream_get_time(m_stream, &played) >= 0)
-        timing.aheadFrames = std::max(0.0, double(m_renderEnd + m_streamOffset) -
-                                               double(played) * m_format.sampleRate / 1e6);
+    else if (const std::optional<qint64> playing = playingFrame())
+        timing.aheadFrames = double(std::max<qint64>(m_renderEnd - *playing, 0));
     while (bytes >= frameBytes) {
         void* data = nullptr;
         std::size_t size = bytes;

@@ -12,6 +12,7 @@
 #include "platform/realtimescheduling.h"
 
 #include <atomic>
+#include <optional>
 #include <vector>
 
 struct pa_context;
@@ -84,6 +85,9 @@ private:
     // Asks the server for the stream's timing and waits for it (at most timingTimeout); not
     // on the render thread.
     void waitForTiming();
+    // The frame being heard now, in our count; nullopt while not known (not playing, just
+    // flushed).
+    std::optional<qint64> playingFrame();
     // The first frame that can still be replaced (-1: none), and the one being played.
     qint64 earliestReplaceable(qint64* playedFrame);
     // Fades what is buffered out from the earliest frame it can, silence after; returns
