@@ -121,8 +121,10 @@ bool RenderChain::render(float* buffer, int frames, const RenderTiming& timing)
         const double waitSeconds =
             timing.realTime ? std::clamp(aheadSeconds - aheadMarginSeconds, 0.0, maxWaitSeconds)
                             : PlayerStage::offlineWaitSeconds;
-        m_player.beginBlock(m_rendered, m_stretch.latencyFrames() + timing.latencyFrames,
-                            waitSeconds);
+        // A segment's end is heard after what the output still holds, where it can tell.
+        const double untilHeard =
+            timing.aheadFrames > 0 ? timing.aheadFrames + done : timing.latencyFrames;
+        m_player.beginBlock(m_rendered, m_stretch.latencyFrames() + untilHeard, waitSeconds);
         m_stretch.process(block, n, m_source);
         m_reverb.process(block, n);
         applyVolume(block, n);
