@@ -78,6 +78,7 @@ protected:
         m_nowPlaying->configure(m_controller.get());
         ASSERT_TRUE(m_nowPlaying->isOnBus());
         m_recorder = std::make_unique<test::BusRecorder>(*s_watcher);
+        ASSERT_TRUE(m_recorder->flush(*s_player));
     }
 
     // Runs playerctl with the space-separated `command`.
@@ -103,8 +104,13 @@ protected:
         m_controller->updateClock();
     }
 
-    // Lets signals on their way to the recorder arrive.
-    void settle() { QTest::qWait(300); }
+    // Lets the player finish what a command started, then waits until every signal it
+    // sent has reached the recorder, however slow the bus is.
+    void settle()
+    {
+        QTest::qWait(300);
+        ASSERT_TRUE(m_recorder->flush(*s_player));
+    }
 
     QVariant property(const QString& name, const QString& interface = playerInterface)
     {
