@@ -23,18 +23,36 @@ constexpr pa_usec_t topUpInterval = 100'000;
 constexpr double cutSilenceSeconds = 0.02;
 constexpr double cutRenderSeconds = 0.25;
 
-// A wait on the main loop for an answer or a deadline, whichever comes first.
-struct Waiting
+// A deadline for a wait on the main loop: passed() once it is over, and the waiting thread
+// is woken then. Made and destroyed with the loop locked.
+class LoopDeadline
 {
-    pa_threaded_mainloop* mainloop;
-    bool over = false;
-
-    static void end(void* state)
+public:
+    LoopDeadline(pa_threaded_mainloop* mainloop, pa_usec_t after)
+        : m_mainloop(mainloop), m_api(pa_threaded_mainloop_get_api(mainloop))
     {
-        auto* waiting = static_cast<Waiting*>(state);
-        waiting->over = true;
-        pa_threaded_mainloop_signal(waiting->mainloop, 0);
+        timeval when;
+        pa_timeval_add(pa_gettimeofday(&when), after);
+        m_event = m_api->time_new(
+            m_api, &when,
+            [](pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
+                auto* deadline = static_cast<LoopDeadline*>(self);
+                deadline->m_passed = true;
+                pa_threaded_mainloop_signal(deadline->m_mainloop, 0);
+            },
+            this);
     }
+    ~LoopDeadline() { m_api->time_free(m_event); }
+    LoopDeadline(const LoopDeadline&) = delete;
+    LoopDeadline& operator=(const LoopDeadline&) = delete;
+
+    bool passed() const { return m_passed; }
+
+private:
+    pa_threaded_mainloop* m_mainloop;
+    pa_mainloop_api* m_api;
+    pa_time_event* m_event = nullptr;
+    bool m_passed = false;
 };
 
 // Operations whose completion nobody waits for; libpulse gives none back on failure.
@@ -101,54 +119,41 @@ bool PulseOutput::start(const AudioFormat& format, Renderer* renderer, QString* 
     m_realtime = makeThreadRealtime(m_renderThreadId, renderThreadPriority);
 
     pa_threaded_mainloop_lock(m_mainloop);
-    // Wait for the connection and the stream, each ending in ready or failed; a server that
-    // accepts the socket but never answers counts as failed after connectTimeout.
-    struct Timeout
+    bool ok = false;
+    bool timedOut = false;
     {
-        pa_threaded_mainloop* mainloop;
-        bool expired = false;
-    } timeoutState{m_mainloop};
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_mainloop);
-    timeval deadline;
-    pa_timeval_add(pa_gettimeofday(&deadline), connectTimeout);
-    pa_time_event* timeout = api->time_new(
-        api, &deadline,
-        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* state) {
-            auto* expiry = static_cast<Timeout*>(state);
-            expiry->expired = true;
-            pa_threaded_mainloop_signal(expiry->mainloop, 0);
-        },
-        &timeoutState);
-    const bool& timedOut = timeoutState.expired;
-
-    bool ok = beginConnect(errorMessage);
-    while (ok && !timedOut) {
-        const pa_context_state_t state = pa_context_get_state(m_context);
-        if (state == PA_CONTEXT_READY)
-            break;
-        if (!PA_CONTEXT_IS_GOOD(state)) {
-            ok = false;
-            if (errorMessage)
-                *errorMessage = pulseError(m_context);
-            break;
+        // Wait for the connection and the stream, each ending in ready or failed; a server
+        // that accepts the socket but never answers counts as failed after connectTimeout.
+        const LoopDeadline deadline(m_mainloop, connectTimeout);
+        ok = beginConnect(errorMessage);
+        while (ok && !deadline.passed()) {
+            const pa_context_state_t state = pa_context_get_state(m_context);
+            if (state == PA_CONTEXT_READY)
+                break;
+            if (!PA_CONTEXT_IS_GOOD(state)) {
+                ok = false;
+                if (errorMessage)
+                    *errorMessage = pulseError(m_context);
+                break;
+            }
+            pa_threaded_mainloop_wait(m_mainloop);
         }
-        pa_threaded_mainloop_wait(m_mainloop);
-    }
-    if (ok && !timedOut)
-        ok = openStream(errorMessage);
-    while (ok && !timedOut) {
-        const pa_stream_state_t state = pa_stream_get_state(m_stream);
-        if (state == PA_STREAM_READY)
-            break;
-        if (!PA_STREAM_IS_GOOD(state)) {
-            ok = false;
-            if (errorMessage)
-                *errorMessage = pulseError(m_context);
-            break;
+        if (ok && !deadline.passed())
+            ok = openStream(errorMessage);
+        while (ok && !deadline.passed()) {
+            const pa_stream_state_t state = pa_stream_get_state(m_stream);
+            if (state == PA_STREAM_READY)
+                break;
+            if (!PA_STREAM_IS_GOOD(state)) {
+                ok = false;
+                if (errorMessage)
+                    *errorMessage = pulseError(m_context);
+                break;
+            }
+            pa_threaded_mainloop_wait(m_mainloop);
         }
-        pa_threaded_mainloop_wait(m_mainloop);
+        timedOut = deadline.passed();
     }
-    api->time_free(timeout);
     // The first cut needs to know where the server is.
     if (ok && !timedOut)
         waitForTiming();
@@ -354,25 +359,20 @@ void PulseOutput::learnStreamOffset()
 
 void PulseOutput::waitForTiming()
 {
-    Waiting waiting{m_mainloop};
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_mainloop);
-    timeval deadline;
-    pa_timeval_add(pa_gettimeofday(&deadline), timingTimeout);
-    pa_time_event* timeout = api->time_new(
-        api, &deadline,
-        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* state) { Waiting::end(state); },
-        &waiting);
+    const LoopDeadline deadline(m_mainloop, timingTimeout);
     pa_operation* update = pa_stream_update_timing_info(
-        m_stream, [](pa_stream*, int, void* state) { Waiting::end(state); }, &waiting);
-    while (update && !waiting.over)
+        m_stream,
+        [](pa_stream*, int, void* mainloop) {
+            pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+        },
+        m_mainloop);
+    if (!update)
+        return;
+    while (pa_operation_get_state(update) == PA_OPERATION_RUNNING && !deadline.passed())
         pa_threaded_mainloop_wait(m_mainloop);
-    if (update) {
-        // Its callback must not find `waiting` gone.
-        if (pa_operation_get_state(update) == PA_OPERATION_RUNNING)
-            pa_operation_cancel(update);
-        pa_operation_unref(update);
-    }
-    api->time_free(timeout);
+    if (pa_operation_get_state(update) == PA_OPERATION_RUNNING)
+        pa_operation_cancel(update);
+    pa_operation_unref(update);
 }
 
 std::optional<qint64> PulseOutput::playingFrame()
@@ -608,12 +608,9 @@ void PulseOutput::renderAndWrite(std::size_t bytes)
         remember(static_cast<const float*>(data), frames, position);
         m_renderEnd += frames;
         // Where the stream's own index is unknown (after a flush) it is at our end.
-        if (m_offsetKnown)
-            pa_stream_write(m_stream, data, std::size_t(frames) * frameBytes, nullptr,
-                            (position + m_streamOffset) * qint64(frameBytes), PA_SEEK_ABSOLUTE);
-        else
-            pa_stream_write(m_stream, data, std::size_t(frames) * frameBytes, nullptr, 0,
-                            PA_SEEK_RELATIVE);
+        pa_stream_write(m_stream, data, std::size_t(frames) * frameBytes, nullptr,
+                        m_offsetKnown ? (position + m_streamOffset) * qint64(frameBytes) : 0,
+                        m_offsetKnown ? PA_SEEK_ABSOLUTE : PA_SEEK_RELATIVE);
         learnStreamOffset();
         bytes -= std::size_t(frames) * frameBytes;
         if (!active) {
