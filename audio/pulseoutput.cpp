@@ -382,7 +382,25 @@ std::optional<qint64> PulseOutput::playingFrame()
     if (!m_stream || !m_ready || m_corked || !m_offsetKnown ||
         pa_stream_get_time(m_stream, &played) < 0)
         return std::nullopt;
-    return qint64(double(played) * m_format.sampleRate / 1e6) - m_streamOffset;
+    const double rate = m_format.sampleRate;
+    qint64 frame = qint64(double(played) * rate / 1e6);
+    // libpulse's interpolated time also runs while an uncorked stream waits for enough data
+    // to start (after opening, or after a flush), and then stands still until the sound
+    // catches up, seconds ahead under load. What is heard is never past what the server
+    // has read, less what its sink holds.
+    const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
+    if (timing && !timing->read_index_corrupt) {
+        pa_usec_t sinceUpdate = 0;
+        if (timing->playing) {
+            timeval now;
+            sinceUpdate = pa_timeval_diff(pa_gettimeofday(&now), &timing->timestamp);
+        }
+        const qint64 frameBytes = qint64(sizeof(float)) * m_format.channels;
+        const double heardPastRead = double(sinceUpdate) - double(timing->sink_usec);
+        frame =
+            std::min(frame, timing->read_index / frameBytes + qint64(heardPastRead * rate / 1e6));
+    }
+    return frame - m_streamOffset;
 }
 
 qint64 PulseOutput::earliestReplaceable(qint64* playedFrame)
